@@ -1,0 +1,153 @@
+#include "StoreFile.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Temporary names are "<name>." + six characters; the first is always an
+// upper-case letter so removeStaleTemporaries() can tell them from user files.
+QByteArray temporaryName(const QByteArray &finalName)
+{
+    static const char upper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    static const char alnum[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name = finalName + '.';
+    name += upper[QRandomGenerator::global()->bounded(26)];
+    for (int i = 0; i < 5; ++i)
+        name += alnum[QRandomGenerator::global()->bounded(62)];
+    return name;
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    const char *p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+}
+
+// Written with plain POSIX calls rather than QSaveFile: QSaveFile::commit()
+// was seen to report success after a short write (file size limit), which
+// would rename a truncated file over the user's data.
+bool StoreFile::write(const QString &path, const QByteArray &data, Access access)
+{
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    const QByteArray finalName = QFile::encodeName(info.absoluteFilePath());
+    const mode_t mode = access == Access::Secret ? 0600 : 0666;
+
+    QByteArray tempName;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        tempName = temporaryName(finalName);
+        fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+
+    // The umask may have left group or other bits off, never on; fchmod makes
+    // a secret file exactly 0600 before the secret reaches it.
+    bool ok = access != Access::Secret || ::fchmod(fd, 0600) == 0;
+    ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tempName.constData(), finalName.constData()) == 0;
+    if (!ok) {
+        ::unlink(tempName.constData());
+        return false;
+    }
+    const int dirFd = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    removeStaleTemporaries(path);
+    return true;
+}
+
+bool StoreFile::writeJson(const QString &path, const QJsonDocument &doc, Access access)
+{
+    return write(path, doc.toJson(QJsonDocument::Indented), access);
+}
+
+QJsonDocument StoreFile::readJson(const QString &path, JsonType type, LoadResult *result)
+{
+    const QJsonDocument empty = type == JsonType::Array ? QJsonDocument(QJsonArray())
+                                                        : QJsonDocument(QJsonObject());
+    auto report = [result](LoadResult r) {
+        if (result)
+            *result = r;
+    };
+
+    QFile file(path);
+    if (!file.exists()) {
+        report(LoadResult::Missing);
+        return empty;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        report(LoadResult::Unreadable);
+        return empty;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    const bool typeOk = type == JsonType::Array ? doc.isArray() : doc.isObject();
+    if (error.error == QJsonParseError::NoError && typeOk) {
+        report(LoadResult::Loaded);
+        return doc;
+    }
+    if (bytes.trimmed().isEmpty()) {
+        report(LoadResult::Missing);
+        return empty;
+    }
+
+    // Keep the user's bytes before anything can overwrite them.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString backup = path + QStringLiteral(".corrupt-") + stamp;
+    for (int n = 1; QFileInfo::exists(backup); ++n)
+        backup = path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
+    const QFileDevice::Permissions perms = QFileInfo(path).permissions();
+    if (QFile::copy(path, backup))
+        QFile::setPermissions(backup, perms);
+    qWarning().noquote() << "StoreFile: unreadable data in" << path << "- kept a copy as" << backup;
+    report(LoadResult::Corrupt);
+    return empty;
+}
+
+void StoreFile::removeStaleTemporaries(const QString &path)
+{
+    const QFileInfo info(path);
+    QDir dir(info.absolutePath());
+    static const QRegularExpression suffix(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    const QString prefix = info.fileName();
+    const QStringList candidates = dir.entryList({prefix + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : candidates) {
+        const QString tail = name.mid(prefix.size() + 1);
+        // Ours always start with an upper-case letter; "backup" is the user's.
+        if (suffix.match(name.mid(prefix.size())).hasMatch() && tail.at(0).isUpper())
+            dir.remove(name);
+    }
+}

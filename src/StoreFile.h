@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QString>
+
+// The one writer and reader behind every file the browser keeps.
+//
+// Writes are atomic (temporary file in the same folder, flushed, renamed over
+// the old one), so a crash or a full disk leaves the old or the new complete
+// file, never a torn one. Secret files are created 0600 before a byte is
+// written, and stay 0600 after every rewrite whatever the umask.
+//
+// Reads never destroy data: a file that exists, is not empty and does not
+// parse as the expected JSON type is copied aside as
+// "<name>.corrupt-<yyyyMMdd-hhmmss>" before the caller can overwrite it.
+class StoreFile
+{
+public:
+    enum class Access { Normal, Secret };
+    enum class JsonType { Array, Object };
+    enum class LoadResult { Loaded, Missing, Unreadable, Corrupt };
+
+    // Creates missing parent folders. Returns false (and leaves any old file
+    // untouched) when the data could not be written completely.
+    static bool write(const QString &path, const QByteArray &data, Access access = Access::Normal);
+    static bool writeJson(const QString &path, const QJsonDocument &doc, Access access = Access::Normal);
+
+    // Loads a JSON document of the expected top-level type. On anything but
+    // Loaded the returned document is empty (of the expected type).
+    static QJsonDocument readJson(const QString &path, JsonType type, LoadResult *result = nullptr);
+
+    // Removes temporary files of interrupted writes of this file ("<name>.XXXXXX").
+    static void removeStaleTemporaries(const QString &path);
+};
