@@ -1,13 +1,152 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QMainWindow>
 #include <QPalette>
+#include <QPixmap>
+#include <QPointer>
+#include <QUrl>
 
-// Placeholder: the real window is being built.
+class QCompleter;
+class QDialog;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStringListModel;
+class QTabWidget;
+class QVBoxLayout;
+class QWebEngineDownloadRequest;
+
+class AccountSyncManager;
+class BrowserWindow;
+class CommandPalette;
+class DataManager;
+class DownloadManager;
+class FaviconManager;
+class SearchManager;
+class SidePanel;
+class VPNManager;
+
+// The browser window: owns the long-lived managers, the toolbar, the tabs and
+// the side panel, and dispatches every command to the current tab or a dialog.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
+    friend class CommandPalette;
+
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The application palette set by main(): dark, blue highlight.
     static QPalette darkPalette();
+
+    // Address-bar rule: text with a dot and no blank is an address ("https://"
+    // put in front unless it starts with "http", "about:" or "data:"); anything
+    // else is handed to the search engine. Returns an invalid URL for search text.
+    static QUrl addressFromText(const QString &text);
+
+    BrowserWindow *currentBrowser() const;
+
+    // For the palette, the tests and the benchmarks.
+    QTabWidget *tabs() const { return tabWidget; }
+    QLineEdit *addressBar() const { return urlBar; }
+    VPNManager *vpn() const { return vpnManager; }
+    DataManager *data() const { return dataManager; }
+    DownloadManager *downloads() const { return downloadManager; }
+    SearchManager *search() const { return searchManager; }
+    AccountSyncManager *accountSync() const { return accountSyncManager; }
+    SidePanel *assistantPanel() const { return sidePanel; }
+    CommandPalette *palette() const { return commandPalette; }
+    QLabel *vpnLabel() const { return vpnStatusLabel; }
+    QPushButton *vpnToggleButton() const { return vpnButton; }
+    QPushButton *reloadToolButton() const { return reloadButton; }
+    QDialog *findWindow() const { return findDialog; }
+
+public Q_SLOTS:
+    void onNewTab();
+    void onCloseTab(int index);
+    void onTabChanged(int index);
+    void onBackClicked();
+    void onForwardClicked();
+    void onReloadClicked();
+    void onUrlEntered();
+    void onVPNConnect();
+    void onVPNDisconnect();
+    void onVPNStatusChanged(bool connected);
+    void onVPNDialog();
+    void onBookmarks();
+    void onHistory();
+    void onFindInPage();
+    void onSettings();
+    void onPrivacyDashboard();
+    void onPasswordManager();
+    void onDownloads();
+    void onAccountLogin();
+    void onPrint();
+    void onZoomIn();
+    void onZoomOut();
+    void onZoomReset();
+    void onFullScreen();
+    void onDevTools();
+    void onSidePanelToggle();
+    void onCommandPalette();
+    void onReaderMode();
+    void onBrowserUrlChanged(const QUrl &url);
+    void onBrowserTitleChanged(const QString &title);
+    void onBrowserLoadFinished(bool ok);
+    void onBrowserFaviconChanged(const QPixmap &pixmap);
+    void onDownloadRequested(QWebEngineDownloadRequest *download);
+    void onTabContextMenu(const QPoint &pos);
+    void onPinTab(int index);
+    void onUnpinTab(int index);
+    void onMuteTab(int index);
+    void onUnmuteTab(int index);
+    void onDuplicateTab(int index);
+    void onManageBookmarks();
+
+public:
+    void saveSession();
+    void restoreSession();
+    void updateAutocomplete();
+    void updateVPNStatus();
+    // Clears cookies and the HTTP cache of the web profile ("Wipe Everything").
+    void clearWebData();
+
+private:
+    void setupUI();
+    void applyCyberpunkTheme();
+    void setupAutocomplete();
+    void setupVPN();
+    BrowserWindow *createTab(const QString &text, bool connectAll);
+    void connectTabBasics(BrowserWindow *tab);
+    void openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated);
+    void pushPrivacySettingsToAllTabs();
+    QIcon lockIcon() const;
+
+    QWidget *centralWidget = nullptr;
+    QVBoxLayout *centralLayout = nullptr;
+    QHBoxLayout *toolbarLayout = nullptr;
+    QPushButton *backButton = nullptr;
+    QPushButton *forwardButton = nullptr;
+    QPushButton *reloadButton = nullptr;
+    QLineEdit *urlBar = nullptr;
+    QPushButton *vpnButton = nullptr;
+    QPushButton *bookmarksButton = nullptr;
+    QPushButton *historyButton = nullptr;
+    QPushButton *settingsButton = nullptr;
+    QLabel *vpnStatusLabel = nullptr;
+    QTabWidget *tabWidget = nullptr;
+    SidePanel *sidePanel = nullptr;
+    CommandPalette *commandPalette = nullptr;
+    VPNManager *vpnManager = nullptr;
+    DataManager *dataManager = nullptr;
+    DownloadManager *downloadManager = nullptr;
+    SearchManager *searchManager = nullptr;
+    FaviconManager *faviconManager = nullptr;
+    AccountSyncManager *accountSyncManager = nullptr;
+    QDialog *findDialog = nullptr;
+    QCompleter *urlCompleter = nullptr;
+    QStringListModel *completerModel = nullptr;
 };
