@@ -76,6 +76,6 @@ if(ORVEX_BUILD_TESTS)
     # orvexbrowser binary, which the normal build makes before ctest runs.
     add_test(NAME packaging
              COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tests/packaging/check.sh
-                     ${CMAKE_CURRENT_BINARY_DIR} $<TARGET_FILE:orvexbrowser>)
+                     ${CMAKE_CURRENT_BINARY_DIR} $<TARGET_FILE:orvexbrowser> ${CMAKE_CPACK_COMMAND})
     set_tests_properties(packaging PROPERTIES TIMEOUT 300 LABELS packaging)
 endif()

@@ -2,11 +2,12 @@
 # Builds the Debian package from a configured and built tree and checks it:
 # the files land where a desktop looks for them, the desktop entry and the
 # AppStream metadata validate, and lintian finds no error.
-#   check.sh <build dir> <built orvexbrowser binary>
+#   check.sh <build dir> <built orvexbrowser binary> [cpack]
 set -eu
 
 build=${1:?usage: check.sh <build dir> <binary>}
 binary=${2:?usage: check.sh <build dir> <binary>}
+cpack=${3:-cpack}
 app_id=net.orvexvpn.OrvexBrowser
 pkg=orvexbrowser
 
@@ -15,7 +16,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "PASS: $*"; }
 
 missing=""
-for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli lintian file; do
+for tool in "$cpack" dpkg-deb dpkg-shlibdeps desktop-file-validate appstreamcli lintian file; do
     command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 if [ -n "$missing" ]; then
@@ -31,7 +32,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/orvex-packaging.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
 # The package goes to a scratch folder so the build tree keeps no .deb.
-if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
+if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log"
     echo "FAIL: cpack -G DEB"
     exit 1
