@@ -94,11 +94,13 @@ void RequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
     if (verdict == Verdict::Pass)
         return;
     info.block(true);
-    record(verdict, url);
+    countBlocked(verdict, url);
 }
 
-void RequestInterceptor::record(Verdict verdict, const QUrl &url)
+void RequestInterceptor::countBlocked(Verdict verdict, const QUrl &url)
 {
+    if (verdict == Verdict::Pass)
+        return;
     QMutexLocker locker(&mutex);
     if (verdict == Verdict::BlockAd)
         ++blockedAds;

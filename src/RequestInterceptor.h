@@ -34,6 +34,10 @@ public:
     bool isAdBlockingEnabled() const { return adBlockingEnabled; }
     bool isTrackingProtectionEnabled() const { return trackingProtectionEnabled; }
 
+    // Counts a blocked request and remembers its host (interceptRequest's
+    // bookkeeping once it has blocked).
+    void countBlocked(Verdict verdict, const QUrl &url);
+
     int blockedAdsCount() const;
     int blockedTrackersCount() const;
     // Distinct hosts of blocked requests (at most MaxRecordedHosts).
@@ -49,8 +53,6 @@ public:
     static bool pathLooksLikeAd(QStringView path);
 
 private:
-    void record(Verdict verdict, const QUrl &url);
-
     bool adBlockingEnabled = true;
     bool trackingProtectionEnabled = true;
     QStringList adDomains;
