@@ -432,6 +432,18 @@ private Q_SLOTS:
         QCOMPARE(dir.readFile(backups.first()), content);
     }
 
+    void copyOfDamagedPasswordsStaysPrivate()
+    {
+        TempDataDir dir;
+        dir.writeFile(QStringLiteral("passwords.json"), "[{\"password\":\"");
+        QFile::setPermissions(dir.filePath(QStringLiteral("passwords.json")), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*passwords\\.json")));
+        DataManager dm;
+        const QStringList backups = QDir(dir.dataFolder()).entryList({QStringLiteral("passwords.json.corrupt-*")}, QDir::Files);
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(permissionBits(dir.filePath(backups.first())), 0600);
+    }
+
     void unreadableFileLoadsEmptyWithWarning()
     {
         TempDataDir dir;
