@@ -202,6 +202,12 @@ private Q_SLOTS:
         QCOMPARE(run(tab.view, "[screen.width, screen.height, navigator.platform, "
                                "navigator.hardwareConcurrency].join('|')").toString(),
                  QStringLiteral("1920|1080|Linux x86_64|4"));
+        QCOMPARE(run(tab.view, "var c = document.createElement('canvas'); c.width = 0;"
+                               " c.toDataURL()").toString(),
+                 QStringLiteral("data:,"));
+        // None of the injected scripts failed in the page.
+        const QStringList console = static_cast<QuietPage *>(tab.view->page())->console;
+        QVERIFY2(console.filter(QStringLiteral("Uncaught")).isEmpty(), qPrintable(console.join('\n')));
 
         // All cookies and storage writes dropped.
         QCOMPARE(run(tab.view, "document.cookie = 'plain=1'; document.cookie").toString(), QString());
