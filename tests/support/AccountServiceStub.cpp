@@ -1,5 +1,7 @@
 #include "AccountServiceStub.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -27,73 +29,97 @@ QJsonObject serverEntry(const char *id, const char *name, const char *country, c
 AccountServiceStub::AccountServiceStub(QObject *parent)
     : QObject(parent)
 {
-    m_server.route("/api/login", [this](const TestHttpServer::Request &req) {
-        const QJsonObject body = QJsonDocument::fromJson(req.body).object();
-        TestHttpServer::Response r;
-        switch (m_loginReply) {
-        case LoginReply::NotJson:
-            r.body = "<html>maintenance</html>";
-            return r;
-        case LoginReply::Error:
-            return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid credentials")}}));
-        case LoginReply::Slow:
-        case LoginReply::Token:
-            break;
-        }
-        if (body.value(QStringLiteral("username")).toString() != userName()
-            || body.value(QStringLiteral("password")).toString() != password())
-            return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid credentials")}}));
-        r = json(QJsonDocument(QJsonObject{{QStringLiteral("token"), sessionToken()}}));
-        if (m_loginReply == LoginReply::Slow)
-            r.delayMs = m_slowDelayMs;
-        return r;
-    });
+    m_server.route("/api/login", [this](const TestHttpServer::Request &req) { return closing(login(req)); });
+    m_server.route("/api/vpn/keys", [this](const TestHttpServer::Request &req) { return closing(keys(req)); });
+}
 
-    m_server.route("/api/vpn/keys", [this](const TestHttpServer::Request &req) {
-        TestHttpServer::Response r;
-        if (!req.header("cookie").contains("session_token=" + sessionToken().toUtf8())
-            || m_keysReply == KeysReply::Unauthorized) {
-            r.status = 401;
-            r.contentType = "application/json";
-            r.body = "{\"error\":\"Unauthorized\"}";
-            return r;
-        }
-        QJsonObject keys = goodKeys();
-        switch (m_keysReply) {
-        case KeysReply::Good:
-        case KeysReply::Unauthorized:
-            break;
-        case KeysReply::NoWireGuard:
-            keys.remove(QStringLiteral("wireguard"));
-            break;
-        case KeysReply::Error:
-            return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Subscription expired")}}));
-        case KeysReply::NotJson:
-            r.body = "<html>502 Bad Gateway</html>";
-            return r;
-        case KeysReply::Array:
-            return json(QJsonDocument(QJsonArray{keys}));
-        case KeysReply::Slow:
-            r = json(QJsonDocument(keys));
-            r.delayMs = m_slowDelayMs;
-            return r;
-        case KeysReply::TraversalId: {
-            QJsonArray servers = keys.value(QStringLiteral("available_servers")).toArray();
-            QJsonObject first = servers.at(0).toObject();
-            first.insert(QStringLiteral("id"), QStringLiteral("../../evil"));
-            servers.replace(0, first);
-            keys.insert(QStringLiteral("available_servers"), servers);
-            break;
-        }
-        case KeysReply::InjectedEndpoint: {
-            QJsonObject wg = keys.value(QStringLiteral("wireguard")).toObject();
-            wg.insert(QStringLiteral("endpoint"), QStringLiteral("203.0.113.5:51820\nPostUp = touch /tmp/orvex-pwned"));
-            keys.insert(QStringLiteral("wireguard"), wg);
-            break;
-        }
-        }
-        return json(QJsonDocument(keys));
-    });
+AccountServiceStub::~AccountServiceStub()
+{
+    // TestHttpServer must not die with a client connection still open (its
+    // socket clean-up would run after its members are gone): every reply
+    // closes its connection, and the closes are handled here.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 100) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+TestHttpServer::Response AccountServiceStub::closing(TestHttpServer::Response r)
+{
+    r.headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));
+    return r;
+}
+
+TestHttpServer::Response AccountServiceStub::login(const TestHttpServer::Request &req)
+{
+    const QJsonObject body = QJsonDocument::fromJson(req.body).object();
+    TestHttpServer::Response r;
+    switch (m_loginReply) {
+    case LoginReply::NotJson:
+        r.body = "<html>maintenance</html>";
+        return r;
+    case LoginReply::Error:
+        return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid credentials")}}));
+    case LoginReply::Slow:
+    case LoginReply::Token:
+        break;
+    }
+    if (body.value(QStringLiteral("username")).toString() != userName()
+        || body.value(QStringLiteral("password")).toString() != password())
+        return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid credentials")}}));
+    r = json(QJsonDocument(QJsonObject{{QStringLiteral("token"), sessionToken()}}));
+    if (m_loginReply == LoginReply::Slow)
+        r.delayMs = m_slowDelayMs;
+    return r;
+}
+
+TestHttpServer::Response AccountServiceStub::keys(const TestHttpServer::Request &req)
+{
+    TestHttpServer::Response r;
+    if (!req.header("cookie").contains("session_token=" + sessionToken().toUtf8())
+        || m_keysReply == KeysReply::Unauthorized) {
+        r.status = 401;
+        r.contentType = "application/json";
+        r.body = "{\"error\":\"Unauthorized\"}";
+        return r;
+    }
+    QJsonObject keys = goodKeys();
+    switch (m_keysReply) {
+    case KeysReply::Good:
+    case KeysReply::Unauthorized:
+        break;
+    case KeysReply::NoWireGuard:
+        keys.remove(QStringLiteral("wireguard"));
+        break;
+    case KeysReply::Error:
+        return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Subscription expired")}}));
+    case KeysReply::NotJson:
+        r.body = "<html>502 Bad Gateway</html>";
+        return r;
+    case KeysReply::Array:
+        return json(QJsonDocument(QJsonArray{keys}));
+    case KeysReply::Slow:
+        r = json(QJsonDocument(keys));
+        r.delayMs = m_slowDelayMs;
+        return r;
+    case KeysReply::TraversalId: {
+        QJsonArray servers = keys.value(QStringLiteral("available_servers")).toArray();
+        QJsonObject first = servers.at(0).toObject();
+        first.insert(QStringLiteral("id"), QStringLiteral("../../evil"));
+        servers.replace(0, first);
+        keys.insert(QStringLiteral("available_servers"), servers);
+        break;
+    }
+    case KeysReply::InjectedEndpoint: {
+        QJsonObject wg = keys.value(QStringLiteral("wireguard")).toObject();
+        wg.insert(QStringLiteral("endpoint"), QStringLiteral("203.0.113.5:51820\nPostUp = touch /tmp/orvex-pwned"));
+        keys.insert(QStringLiteral("wireguard"), wg);
+        break;
+    }
+    }
+    return json(QJsonDocument(keys));
 }
 
 QString AccountServiceStub::key(char seed)

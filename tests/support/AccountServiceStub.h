@@ -26,6 +26,7 @@ public:
     enum class LoginReply { Token, Error, NotJson, Slow };
 
     explicit AccountServiceStub(QObject *parent = nullptr);
+    ~AccountServiceStub() override;
 
     bool listen() { return m_server.listen(); }
     QString baseUrl() const { return m_server.baseUrl(); }
@@ -49,6 +50,10 @@ public:
     QByteArray lastKeysCookieToken() const;
 
 private:
+    TestHttpServer::Response login(const TestHttpServer::Request &req);
+    TestHttpServer::Response keys(const TestHttpServer::Request &req);
+    static TestHttpServer::Response closing(TestHttpServer::Response r);
+
     TestHttpServer m_server;
     KeysReply m_keysReply = KeysReply::Good;
     LoginReply m_loginReply = LoginReply::Token;
