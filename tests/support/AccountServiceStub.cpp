@@ -62,6 +62,8 @@ TestHttpServer::Response AccountServiceStub::login(const TestHttpServer::Request
         return r;
     case LoginReply::Error:
         return json(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("Invalid credentials")}}));
+    case LoginReply::HostileToken:
+        return json(QJsonDocument(QJsonObject{{QStringLiteral("token"), QStringLiteral("abc\r\nX-Evil: 1")}}));
     case LoginReply::Slow:
     case LoginReply::Token:
         break;

@@ -23,7 +23,7 @@ public:
         TraversalId,     // a server id "../../evil"
         InjectedEndpoint // "endpoint" carrying a PostUp line
     };
-    enum class LoginReply { Token, Error, NotJson, Slow };
+    enum class LoginReply { Token, Error, NotJson, Slow, HostileToken };
 
     explicit AccountServiceStub(QObject *parent = nullptr);
     ~AccountServiceStub() override;
