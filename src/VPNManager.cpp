@@ -221,6 +221,11 @@ void VPNManager::startTunnelTool(const Command &command)
         process->deleteLater();
         checkVPNStatus();
     });
+    // Daemons started by the tool (openvpn --daemon, wireguard-go) inherit
+    // its output; a pipe nobody reads would block them or, once closed,
+    // kill them with SIGPIPE.
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
     process->start(command.program, command.arguments);
     QTimer::singleShot(2000, this, &VPNManager::checkVPNStatus);
 }
@@ -281,6 +286,8 @@ void VPNManager::runNextCommand()
         if (error == QProcess::FailedToStart)
             onCommandDone(process);
     });
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
     commandKillTimer->start(commandTimeoutMs);
     process->start(command.program, command.arguments);
 }

@@ -1,6 +1,7 @@
 #include "AccountServiceStub.h"
 #include "AccountSyncManager.h"
 #include "FakeTools.h"
+#include "ServiceEndpoints.h"
 #include "TempDataDir.h"
 #include "VPNManager.h"
 
@@ -244,6 +245,19 @@ private Q_SLOTS:
         QCOMPARE(started.size(), 0);
         QTest::qWait(100);
         QCOMPARE(f.stub.server().requests().size(), 0);
+    }
+
+    void managersOwnKeyFetch()
+    {
+        Fixture f;
+        ServiceEndpoints::setAccountUrl(f.stub.baseUrl());
+        QSignalSpy updated(f.vpn.get(), &VPNManager::keysUpdated);
+        f.vpn->fetchKeys(AccountServiceStub::sessionToken());
+        QTRY_COMPARE(updated.size(), 1);
+        ServiceEndpoints::reset();
+        QCOMPARE(updated.at(0).at(0).toJsonObject(), AccountServiceStub::goodKeys());
+        QCOMPARE(f.vpn->serverList().size(), 3);
+        QCOMPARE(f.stub.lastKeysCookieToken(), AccountServiceStub::sessionToken().toUtf8());
     }
 
     // Keys whose server list is hostile sync, but no file name leaves the

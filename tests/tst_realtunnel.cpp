@@ -167,6 +167,13 @@ public:
         return path;
     }
 
+    // What the client namespace looks like, for failure messages.
+    QByteArray clientState()
+    {
+        return run(ip, {QStringLiteral("-n"), clientNs, QStringLiteral("link"), QStringLiteral("show")}).output
+               + "processes: " + run(ip, {QStringLiteral("netns"), QStringLiteral("pids"), clientNs}).output.replace('\n', ' ');
+    }
+
     void tearDown()
     {
         if (!made)
@@ -249,7 +256,7 @@ private Q_SLOTS:
         QSignalSpy errors(&vpn, &VPNManager::connectionError);
         vpn.connectToCountry(QStringLiteral("iceland"));
         QCOMPARE(errors.size(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(vpn.isConnected(), 15000);
+        QTRY_VERIFY2_WITH_TIMEOUT(vpn.isConnected(), lab->clientState().constData(), 15000);
         QCOMPARE(vpn.interfaceName(), iface);
         QCOMPARE(status.first().at(0).toBool(), true);
 
