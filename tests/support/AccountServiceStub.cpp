@@ -1,7 +1,5 @@
 #include "AccountServiceStub.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -33,19 +31,7 @@ AccountServiceStub::AccountServiceStub(QObject *parent)
     m_server.route("/api/vpn/keys", [this](const TestHttpServer::Request &req) { return closing(keys(req)); });
 }
 
-AccountServiceStub::~AccountServiceStub()
-{
-    // TestHttpServer must not die with a client connection still open (its
-    // socket clean-up would run after its members are gone): every reply
-    // closes its connection, and the closes are handled here.
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 100) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
-
+// One connection per call, as a browser meeting a fresh service would.
 TestHttpServer::Response AccountServiceStub::closing(TestHttpServer::Response r)
 {
     r.headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));

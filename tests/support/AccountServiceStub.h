@@ -26,7 +26,6 @@ public:
     enum class LoginReply { Token, Error, NotJson, Slow, HostileToken };
 
     explicit AccountServiceStub(QObject *parent = nullptr);
-    ~AccountServiceStub() override;
 
     bool listen() { return m_server.listen(); }
     QString baseUrl() const { return m_server.baseUrl(); }
