@@ -1,9 +1,19 @@
 #include "CommandPalette.h"
 #include "MainWindow.h"
+#include "FakeTools.h"
+#include "ServiceEndpoints.h"
 #include "TempDataDir.h"
+#include "TestHttpServer.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLineEdit>
+#include <QStatusBar>
+#include <QTabWidget>
 #include <QListWidget>
+#include <QNetworkCookie>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 #include <QtTest>
 
 namespace {
@@ -34,15 +44,32 @@ void type(QWidget *w, const QString &text)
 {
     QTest::keyClicks(w, text);
 }
+
+QJsonArray readArray(const TempDataDir &dir, const QString &name)
+{
+    return QJsonDocument::fromJson(dir.readFile(name)).array();
+}
 }
 
 class TestCommandPalette : public QObject
 {
     Q_OBJECT
 
+    FakeTools *tools = nullptr;
     TempDataDir *dataDir = nullptr;
+    TestHttpServer *account = nullptr;
     MainWindow *window = nullptr;
     CommandPalette *palette = nullptr;
+
+    // The window reads its data folder when it is built, so seed files first.
+    void startWindow()
+    {
+        window = new MainWindow;
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        palette = new CommandPalette(window);
+    }
+    bool hasRealWindow() const { return window && window->tabs() && window->data(); }
 
     void open()
     {
@@ -52,25 +79,47 @@ class TestCommandPalette : public QObject
         QVERIFY(QTest::qWaitForWindowExposed(palette));
     }
 
+    // Selects the row of `name` with the arrow keys after typing `query`, then presses Return.
+    void run(const QString &query, const QString &name)
+    {
+        open();
+        QTest::keyClicks(palette->searchField(), query);
+        QListWidget *list = palette->listWidget();
+        for (int guard = 0; guard < list->count(); ++guard) {
+            const int index = list->currentItem()->data(Qt::UserRole).toInt();
+            if (palette->commandItems().value(index).name == name)
+                break;
+            QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        }
+        QCOMPARE(palette->commandItems().value(list->currentItem()->data(Qt::UserRole).toInt()).name, name);
+        QTest::keyClick(palette->searchField(), Qt::Key_Return);
+    }
+
 private Q_SLOTS:
     void init()
     {
         // The offscreen platform reports window operations it lacks (raise,
         // keyboard grab of the popup); anything else is a real warning.
         QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support ).*")));
+        tools = new FakeTools;
         dataDir = new TempDataDir;
-        window = new MainWindow;
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        palette = new CommandPalette(window);
+        account = new TestHttpServer;
+        QVERIFY(account->listen());
+        account->setPage("/", "<html><body>home</body></html>");
+        ServiceEndpoints::setAccountUrl(account->baseUrl());
     }
     void cleanup()
     {
         delete window; // owns the palette
         window = nullptr;
         palette = nullptr;
+        delete account;
+        account = nullptr;
+        ServiceEndpoints::reset();
         delete dataDir;
         dataDir = nullptr;
+        delete tools;
+        tools = nullptr;
     }
 
     void matching_data()
@@ -112,11 +161,14 @@ private Q_SLOTS:
 
     void listingOnOpen()
     {
+        startWindow();
         QVERIFY(palette->commandItems().isEmpty());
+        const int tabCount = window->tabs() ? window->tabs()->count() : 0;
         open();
         QCOMPARE(palette->size(), QSize(600, 400));
         QCOMPARE(palette->geometry().center(), window->geometry().center());
         QCOMPARE(listedNames(*palette).mid(0, 22), fixedNames);
+        QCOMPARE(palette->listWidget()->count(), 22 + tabCount);
         QCOMPARE(palette->listWidget()->currentRow(), 0);
         QCOMPARE(palette->listWidget()->selectedItems(), QList<QListWidgetItem *>{palette->listWidget()->item(0)});
         QVERIFY(palette->searchField()->text().isEmpty());
@@ -127,6 +179,7 @@ private Q_SLOTS:
 
     void reopeningDropsQuery()
     {
+        startWindow();
         open();
         type(palette->searchField(), QStringLiteral("wipe"));
         QCOMPARE(palette->listWidget()->count(), 2);
@@ -159,6 +212,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, query);
         QFETCH(QStringList, expected);
+        startWindow();
         open();
         type(palette->searchField(), query);
         QCOMPARE(listedNames(*palette), expected);
@@ -167,6 +221,7 @@ private Q_SLOTS:
 
     void noMatchKeysDoNothing()
     {
+        startWindow();
         open();
         type(palette->searchField(), QStringLiteral("zzz"));
         QCOMPARE(palette->listWidget()->count(), 0);
@@ -182,6 +237,7 @@ private Q_SLOTS:
 
     void upDownStopAtEnds()
     {
+        startWindow();
         open();
         type(palette->searchField(), QStringLiteral("vpn: connect "));
         QCOMPARE(palette->listWidget()->count(), 3);
@@ -207,14 +263,14 @@ private Q_SLOTS:
         QTest::newRow("Return") << QStringLiteral("new tab") << 0;
         QTest::newRow("Enter") << QStringLiteral("fullscreen") << 1;
         QTest::newRow("click") << QStringLiteral("print") << 2;
-        // Targets the window does not have yet do nothing.
-        QTest::newRow("no data store") << QStringLiteral("wipe everything") << 0;
-        QTest::newRow("no tabs") << QStringLiteral("close tab") << 0;
+        QTest::newRow("wipe") << QStringLiteral("wipe everything") << 0;
+        QTest::newRow("close tab") << QStringLiteral("close tab") << 0;
     }
     void runningHidesPalette()
     {
         QFETCH(QString, query);
         QFETCH(int, how);
+        startWindow();
         open();
         type(palette->searchField(), query);
         QCOMPARE(palette->listWidget()->count(), 1);
@@ -229,6 +285,139 @@ private Q_SLOTS:
         QVERIFY(!palette->testAttribute(Qt::WA_DeleteOnClose));
     }
 
+    void tabEntriesFollowTabs()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        QTabWidget *tabs = window->tabs();
+        window->onNewTab();
+        window->onNewTab();
+        QCOMPARE(tabs->count(), 3);
+        tabs->setTabText(0, QStringLiteral("Alpha"));
+        tabs->setTabText(1, QStringLiteral("Same"));
+        tabs->setTabText(2, QStringLiteral("Same"));
+        open();
+        QCOMPARE(listedNames(*palette).mid(22), (QStringList{QStringLiteral("Switch to Tab: Alpha"),
+                                                             QStringLiteral("Switch to Tab: Same"),
+                                                             QStringLiteral("Switch to Tab: Same")}));
+        QCOMPARE(palette->commandItems().at(22).description, QStringLiteral("Jump to open tab"));
+        QCOMPARE(palette->commandItems().at(22).icon, QStringLiteral("\U0001F4D1"));
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+
+        // Changes while hidden show up on the next opening.
+        tabs->setTabText(0, QStringLiteral("Renamed"));
+        window->onNewTab();
+        tabs->setTabText(3, QStringLiteral("Fourth"));
+        tabs->setCurrentIndex(0);
+        open();
+        QCOMPARE(listedNames(*palette).mid(22), (QStringList{QStringLiteral("Switch to Tab: Renamed"),
+                                                             QStringLiteral("Switch to Tab: Same"),
+                                                             QStringLiteral("Switch to Tab: Same"),
+                                                             QStringLiteral("Switch to Tab: Fourth")}));
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+
+        // Two tabs with one title: each entry reaches its own tab.
+        run(QStringLiteral("switch to tab: same"), QStringLiteral("Switch to Tab: Same"));
+        QCOMPARE(tabs->currentIndex(), 1);
+        open();
+        QTest::keyClicks(palette->searchField(), QStringLiteral("switch to tab: same"));
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QTest::keyClick(palette->searchField(), Qt::Key_Return);
+        QCOMPARE(tabs->currentIndex(), 2);
+    }
+
+    void paletteHiddenBeforeCommandRuns()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        window->onNewTab();
+        QList<bool> visibleWhenRun;
+        connect(window->tabs(), &QTabWidget::currentChanged, palette,
+                [&] { visibleWhenRun << palette->isVisible(); });
+        connect(window->statusBar(), &QStatusBar::messageChanged, palette,
+                [&](const QString &m) { if (!m.isEmpty()) visibleWhenRun << palette->isVisible(); });
+        window->tabs()->setCurrentIndex(1);
+        visibleWhenRun.clear();
+        run(QStringLiteral("tab: "), palette->commandItems().value(22).name);
+        QCOMPARE(window->tabs()->currentIndex(), 0);
+        run(QStringLiteral("wipe history"), QStringLiteral("Wipe History"));
+        QCOMPARE(visibleWhenRun, (QList<bool>{false, false}));
+    }
+
+    void wipingData_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("emptied");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("history") << QStringLiteral("Wipe History") << QStringLiteral("History cleared!")
+                                 << QStringList{QStringLiteral("history.json")}
+                                 << QStringList{QStringLiteral("bookmarks.json"), QStringLiteral("passwords.json"),
+                                                QStringLiteral("settings.json")};
+        QTest::newRow("everything") << QStringLiteral("Wipe Everything") << QStringLiteral("All data cleared!")
+                                    << QStringList{QStringLiteral("history.json"), QStringLiteral("bookmarks.json"),
+                                                   QStringLiteral("passwords.json"), QStringLiteral("session.json")}
+                                    << QStringList{QStringLiteral("settings.json")};
+    }
+    void wipingData()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, message);
+        QFETCH(QStringList, emptied);
+        QFETCH(QStringList, kept);
+        dataDir->writeFile(QStringLiteral("history.json"),
+                           QByteArray("[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]"));
+        dataDir->writeFile(QStringLiteral("bookmarks.json"),
+                           QByteArray("[{\"added\":\"2025-03-01T14:05:09\",\"title\":\"B\",\"url\":\"https://b.example/\"}]"));
+        dataDir->writeFile(QStringLiteral("passwords.json"),
+                           QByteArray("[{\"added\":\"2025-03-01T14:05:09\",\"password\":\"cHc=\",\"url\":\"https://c.example/\",\"username\":\"u\"}]"));
+        dataDir->writeFile(QStringLiteral("settings.json"), QByteArray("{\"theme\":\"dark\"}"));
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        QMap<QString, QByteArray> before;
+        for (const QString &name : kept)
+            before.insert(name, dataDir->readFile(name));
+
+        QSignalSpy messages(window->statusBar(), &QStatusBar::messageChanged);
+        QElapsedTimer clock;
+        clock.start();
+        run(command.toLower(), command);
+        QCOMPARE(window->statusBar()->currentMessage(), message);
+        for (const QString &name : emptied) {
+            QVERIFY2(QFileInfo::exists(dataDir->filePath(name)), qPrintable(name));
+            QVERIFY2(QJsonDocument::fromJson(dataDir->readFile(name)).isArray(), qPrintable(name));
+            QVERIFY2(readArray(*dataDir, name).isEmpty(), qPrintable(name));
+        }
+        for (const QString &name : kept)
+            QCOMPARE(dataDir->readFile(name), before.value(name));
+
+        // The message stays for three seconds, then goes.
+        QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().isEmpty(), 5000);
+        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!palette->isVisible());
+    }
+
+    void wipeEverythingDropsCookies()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        QWebEngineCookieStore *store = QWebEngineProfile::defaultProfile()->cookieStore();
+        QSignalSpy added(store, &QWebEngineCookieStore::cookieAdded);
+        QSignalSpy removed(store, &QWebEngineCookieStore::cookieRemoved);
+        QNetworkCookie cookie("session", "secret");
+        cookie.setDomain(QStringLiteral("tracker.example"));
+        cookie.setPath(QStringLiteral("/"));
+        store->setCookie(cookie, QUrl(QStringLiteral("https://tracker.example/")));
+        QTRY_COMPARE(added.size(), 1);
+        run(QStringLiteral("wipe everything"), QStringLiteral("Wipe Everything"));
+        QTRY_VERIFY(!removed.isEmpty());
+        QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
+    }
+
     void withoutWindow()
     {
         CommandPalette orphan(nullptr);
@@ -240,5 +429,12 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestCommandPalette)
+int main(int argc, char **argv)
+{
+    // Qt WebEngine wants shared GL contexts before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestCommandPalette test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_commandpalette.moc"
