@@ -196,23 +196,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("tabEntries");
         const QStringList vpn{QStringLiteral("Connect VPN"),     QStringLiteral("Connect Iceland"),
                               QStringLiteral("Connect USA"),     QStringLiteral("Connect Germany"),
                               QStringLiteral("Disconnect VPN"),  QStringLiteral("Login / Sync Keys")};
-        QTest::newRow("vpn") << QStringLiteral("vpn") << vpn;
-        QTest::newRow("VpN") << QStringLiteral("VpN") << vpn;
+        QTest::newRow("vpn") << QStringLiteral("vpn") << vpn << false;
+        QTest::newRow("VpN") << QStringLiteral("VpN") << vpn << false;
         const QStringList tab{QStringLiteral("New Tab"), QStringLiteral("Close Tab")};
-        QTest::newRow("tab") << QStringLiteral("tab") << tab;
-        QTest::newRow("TAB") << QStringLiteral("TAB") << tab;
+        QTest::newRow("tab") << QStringLiteral("tab") << tab << true;
+        QTest::newRow("TAB") << QStringLiteral("TAB") << tab << true;
         QTest::newRow("cookies") << QStringLiteral("cookies")
-                                 << QStringList{QStringLiteral("Ghost Mode"), QStringLiteral("Wipe Everything")};
-        QTest::newRow("nothing") << QStringLiteral("no such command") << QStringList();
+                                 << QStringList{QStringLiteral("Ghost Mode"), QStringLiteral("Wipe Everything")} << false;
+        QTest::newRow("nothing") << QStringLiteral("no such command") << QStringList() << false;
     }
     void filtering()
     {
         QFETCH(QString, query);
         QFETCH(QStringList, expected);
+        QFETCH(bool, tabEntries);
         startWindow();
+        for (int i = 0; tabEntries && window->tabs() && i < window->tabs()->count(); ++i)
+            expected << QStringLiteral("Switch to Tab: ") + window->tabs()->tabText(i);
         open();
         type(palette->searchField(), query);
         QCOMPARE(listedNames(*palette), expected);
@@ -338,9 +342,10 @@ private Q_SLOTS:
                 [&] { visibleWhenRun << palette->isVisible(); });
         connect(window->statusBar(), &QStatusBar::messageChanged, palette,
                 [&](const QString &m) { if (!m.isEmpty()) visibleWhenRun << palette->isVisible(); });
+        window->tabs()->setTabText(0, QStringLiteral("First"));
         window->tabs()->setCurrentIndex(1);
         visibleWhenRun.clear();
-        run(QStringLiteral("tab: "), palette->commandItems().value(22).name);
+        run(QStringLiteral("tab: "), QStringLiteral("Switch to Tab: First"));
         QCOMPARE(window->tabs()->currentIndex(), 0);
         run(QStringLiteral("wipe history"), QStringLiteral("Wipe History"));
         QCOMPARE(visibleWhenRun, (QList<bool>{false, false}));
