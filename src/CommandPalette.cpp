@@ -98,7 +98,7 @@ void CommandPalette::populateCommands()
          slot(&MainWindow::onNewTab)},
         {QStringLiteral("Close Tab"), QStringLiteral("Close current tab"), QStringLiteral("\u2716\uFE0F"),
          [w] {
-             if (w && w->tabWidget)
+             if (w && w->tabWidget && w->tabWidget->currentIndex() >= 0)
                  w->onCloseTab(w->tabWidget->currentIndex());
          }},
         {QStringLiteral("Connect VPN"), QStringLiteral("Open VPN dialog"), QStringLiteral("\U0001F512"),
@@ -140,6 +140,8 @@ void CommandPalette::populateCommands()
              if (!w || !w->dataManager)
                  return;
              w->dataManager->clearHistory();
+             // Otherwise the address bar keeps suggesting the wiped addresses.
+             w->updateAutocomplete();
              showStatus(QStringLiteral("History cleared!"));
 #else
              Q_UNUSED(this);
@@ -155,6 +157,7 @@ void CommandPalette::populateCommands()
              w->dataManager->clearAll();
              // The description promises cookies and cache too; they live in the web profile.
              w->clearWebData();
+             w->updateAutocomplete();
              showStatus(QStringLiteral("All data cleared!"));
 #else
              Q_UNUSED(this);

@@ -5,6 +5,7 @@
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 
+#include <QCompleter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
@@ -386,7 +387,10 @@ private Q_SLOTS:
         for (const QString &name : kept)
             before.insert(name, dataDir->readFile(name));
 
-        QSignalSpy messages(window->statusBar(), &QStatusBar::messageChanged);
+        const QAbstractItemModel *completions = window->addressBar()->completer()->model();
+        QVERIFY(!completions->match(completions->index(0, 0), Qt::DisplayRole, QStringLiteral("https://a.example/"))
+                     .isEmpty());
+
         QElapsedTimer clock;
         clock.start();
         run(command.toLower(), command);
@@ -398,6 +402,13 @@ private Q_SLOTS:
         }
         for (const QString &name : kept)
             QCOMPARE(dataDir->readFile(name), before.value(name));
+        // Wiped addresses are no longer offered by the address bar.
+        for (int row = 0; row < completions->rowCount(); ++row) {
+            const QString entry = completions->index(row, 0).data().toString();
+            QVERIFY2(!entry.contains(QLatin1String("a.example")), qPrintable(entry));
+            if (emptied.contains(QLatin1String("bookmarks.json")))
+                QVERIFY2(!entry.contains(QLatin1String("b.example")), qPrintable(entry));
+        }
 
         // The message stays for three seconds, then goes.
         QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().isEmpty(), 5000);
