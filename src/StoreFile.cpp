@@ -51,10 +51,21 @@ bool writeAll(int fd, const QByteArray &data)
 // would rename a truncated file over the user's data.
 bool StoreFile::write(const QString &path, const QByteArray &data, Access access)
 {
-    const QFileInfo info(path);
+    // Renaming over a symbolic link would replace the link (a user's dotfile
+    // set-up, say) with a plain file; write where it points instead.
+    QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString target = info.canonicalFilePath();
+        info = QFileInfo(target.isEmpty() ? info.symLinkTarget() : target);
+    }
     QDir().mkpath(info.absolutePath());
     const QByteArray finalName = QFile::encodeName(info.absoluteFilePath());
     const mode_t mode = access == Access::Secret ? 0600 : 0666;
+
+    // A plain file keeps the permissions its owner gave the old one, as an
+    // in-place rewrite would.
+    struct stat old {};
+    const bool keepMode = access == Access::Normal && ::stat(finalName.constData(), &old) == 0 && S_ISREG(old.st_mode);
 
     QByteArray tempName;
     int fd = -1;
@@ -70,6 +81,8 @@ bool StoreFile::write(const QString &path, const QByteArray &data, Access access
     // The umask may have left group or other bits off, never on; fchmod makes
     // a secret file exactly 0600 before the secret reaches it.
     bool ok = access != Access::Secret || ::fchmod(fd, 0600) == 0;
+    if (keepMode)
+        ::fchmod(fd, old.st_mode & 0777);
     ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tempName.constData(), finalName.constData()) == 0;
@@ -82,7 +95,7 @@ bool StoreFile::write(const QString &path, const QByteArray &data, Access access
         ::fsync(dirFd);
         ::close(dirFd);
     }
-    removeStaleTemporaries(path);
+    removeStaleTemporaries(info.absoluteFilePath());
     return true;
 }
 
@@ -124,15 +137,33 @@ QJsonDocument StoreFile::readJson(const QString &path, JsonType type, LoadResult
         return empty;
     }
 
-    // Keep the user's bytes before anything can overwrite them.
+    // Keep the user's bytes before anything can overwrite them. A file nobody
+    // rewrites (settings, say) is met again at every start: one copy is enough.
+    const QFileInfo info(path);
+    const QString pattern = info.fileName() + QStringLiteral(".corrupt-*");
+    const QFileInfoList earlier = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo &candidate : earlier) {
+        QFile copy(candidate.absoluteFilePath());
+        if (candidate.size() == bytes.size() && copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes) {
+            qWarning().noquote() << "StoreFile: unreadable data in" << path << "- a copy is kept as" << candidate.absoluteFilePath();
+            report(LoadResult::Corrupt);
+            return empty;
+        }
+    }
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString backup = path + QStringLiteral(".corrupt-") + stamp;
     for (int n = 1; QFileInfo::exists(backup); ++n)
         backup = path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
-    const QFileDevice::Permissions perms = QFileInfo(path).permissions();
-    if (QFile::copy(path, backup))
+    const QFileDevice::Permissions perms = info.permissions();
+    if (QFile::copy(path, backup)) {
         QFile::setPermissions(backup, perms);
-    qWarning().noquote() << "StoreFile: unreadable data in" << path << "- kept a copy as" << backup;
+        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- kept a copy as" << backup;
+    } else if (QFile::rename(path, backup)) {
+        // No room for a copy (full disk): moving needs none.
+        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- moved it to" << backup;
+    } else {
+        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- could not keep a copy";
+    }
     report(LoadResult::Corrupt);
     return empty;
 }

@@ -9,11 +9,15 @@
 // Writes are atomic (temporary file in the same folder, flushed, renamed over
 // the old one), so a crash or a full disk leaves the old or the new complete
 // file, never a torn one. Secret files are created 0600 before a byte is
-// written, and stay 0600 after every rewrite whatever the umask.
+// written, and stay 0600 after every rewrite whatever the umask; other files
+// keep the permissions of the file they replace. A symbolic link is kept and
+// the file it points to is replaced.
 //
 // Reads never destroy data: a file that exists, is not empty and does not
 // parse as the expected JSON type is copied aside as
-// "<name>.corrupt-<yyyyMMdd-hhmmss>" before the caller can overwrite it.
+// "<name>.corrupt-<yyyyMMdd-hhmmss>" before the caller can overwrite it (moved
+// there when a copy can't be written; not copied again when an identical
+// copy exists).
 class StoreFile
 {
 public:

@@ -139,6 +139,76 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(dir.dataFolder()));
     }
 
+    void rewriteKeepsOwnersPermissions()
+    {
+        TempDataDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.json"));
+        QVERIFY(StoreFile::write(path, "[]"));
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(StoreFile::write(path, "[1]"));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+    }
+
+    void symbolicLinkIsKeptAndItsTargetReplaced()
+    {
+        TempDataDir dir;
+        const QString real = dir.path() + QStringLiteral("/dotfiles/settings.json");
+        QVERIFY(StoreFile::write(real, "{}"));
+        const QString link = dir.filePath(QStringLiteral("settings.json"));
+        QVERIFY(QDir().mkpath(dir.dataFolder()));
+        QVERIFY(QFile::link(real, link));
+        QVERIFY(StoreFile::write(link, "{\"a\":1}"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QFile f(real);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("{\"a\":1}"));
+        QCOMPARE(QDir(QFileInfo(real).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("settings.json")});
+    }
+
+    void damagedFileMetAgainIsNotCopiedAgain()
+    {
+        TempDataDir dir;
+        dir.writeFile(QStringLiteral("settings.json"), "{\"theme\":");
+        const QString path = dir.filePath(QStringLiteral("settings.json"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*kept a copy as")));
+        StoreFile::readJson(path, StoreFile::JsonType::Object);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*a copy is kept as")));
+        StoreFile::readJson(path, StoreFile::JsonType::Object);
+        QCOMPARE(QDir(dir.dataFolder()).entryList({QStringLiteral("settings.json.corrupt-*")}, QDir::Files).size(), 1);
+
+        // Different damage later gets its own copy.
+        dir.writeFile(QStringLiteral("settings.json"), "{\"theme\":1,");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*kept a copy as")));
+        StoreFile::readJson(path, StoreFile::JsonType::Object);
+        QCOMPARE(QDir(dir.dataFolder()).entryList({QStringLiteral("settings.json.corrupt-*")}, QDir::Files).size(), 2);
+    }
+
+    void damagedFileIsMovedWhenNoCopyFits()
+    {
+        TempDataDir dir;
+        const QByteArray damaged = "[" + QByteArray(4096, '1');
+        dir.writeFile(QStringLiteral("h.json"), damaged);
+        struct rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit tiny = old;
+        tiny.rlim_cur = 16;
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &tiny);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*moved it to")));
+        StoreFile::LoadResult result{};
+        StoreFile::readJson(dir.filePath(QStringLiteral("h.json")), StoreFile::JsonType::Array, &result);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+        QCOMPARE(result, StoreFile::LoadResult::Corrupt);
+        const QStringList files = QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files.first().startsWith(QStringLiteral("h.json.corrupt-")));
+        QCOMPARE(dir.readFile(files.first()), damaged);
+    }
+
     void staleTemporariesGoAfterNextSave()
     {
         TempDataDir dir;

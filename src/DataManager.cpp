@@ -1,0 +1,266 @@
+#include "DataManager.h"
+
+#include "StoreFile.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QStandardPaths>
+
+namespace {
+// Part of the stored format: files written with another key can't be read.
+const QString obfuscationKey = QStringLiteral("Mirelt0Quaspen26");
+
+QString now()
+{
+    return QDateTime::currentDateTime().toString(Qt::ISODate);
+}
+
+QString xorWithKey(const QString &text)
+{
+    QString out(text.size(), Qt::Uninitialized);
+    const qsizetype n = obfuscationKey.size();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = QChar(char16_t(text.at(i).unicode() ^ obfuscationKey.at(i % n).unicode()));
+    return out;
+}
+}
+
+DataManager::DataManager(QObject *parent)
+    : DataManager(QString(), parent)
+{
+}
+
+DataManager::DataManager(const QString &configLocation, QObject *parent)
+    : QObject(parent)
+    , configLocation(configLocation)
+{
+    loadBookmarks();
+    loadHistory();
+    loadPasswords();
+    loadSettings();
+    loadSession();
+}
+
+QString DataManager::folderPath(const QString &suffix) const
+{
+    const QString base = configLocation.isEmpty()
+        ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
+        : configLocation;
+    return base + suffix;
+}
+
+QString DataManager::getBookmarksPath() const { return folderPath(QStringLiteral("/orvexbrowser/bookmarks.json")); }
+QString DataManager::getHistoryPath() const { return folderPath(QStringLiteral("/orvexbrowser/history.json")); }
+QString DataManager::getPasswordsPath() const { return folderPath(QStringLiteral("/orvexbrowser/passwords.json")); }
+QString DataManager::getSettingsPath() const { return folderPath(QStringLiteral("/orvexbrowser/settings.json")); }
+QString DataManager::getSessionPath() const { return folderPath(QStringLiteral("/orvexbrowser/session.json")); }
+
+// Loading: an absent file is a first start; a damaged one has already been
+// copied aside by StoreFile, so the empty collection may overwrite it later.
+QJsonArray DataManager::loadArray(const QString &path)
+{
+    StoreFile::LoadResult result{};
+    const QJsonDocument doc = StoreFile::readJson(path, StoreFile::JsonType::Array, &result);
+    if (result == StoreFile::LoadResult::Unreadable)
+        qWarning().noquote() << "DataManager: cannot read" << path << "- starting with an empty collection";
+    return doc.array();
+}
+
+void DataManager::loadBookmarks() { bookmarks = loadArray(getBookmarksPath()); }
+void DataManager::loadPasswords() { passwords = loadArray(getPasswordsPath()); }
+void DataManager::loadSession() { session = loadArray(getSessionPath()); }
+
+void DataManager::loadHistory()
+{
+    history = loadArray(getHistoryPath());
+    // Newest first, so the surplus is the oldest; the file keeps it until the next change.
+    while (history.size() > MaxHistoryEntries)
+        history.removeLast();
+}
+
+void DataManager::loadSettings()
+{
+    StoreFile::LoadResult result{};
+    const QJsonDocument doc = StoreFile::readJson(getSettingsPath(), StoreFile::JsonType::Object, &result);
+    switch (result) {
+    case StoreFile::LoadResult::Loaded:
+        settings = doc.object();
+        break;
+    case StoreFile::LoadResult::Corrupt:
+        settings = QJsonObject(); // the settings dialog shows its own defaults
+        break;
+    case StoreFile::LoadResult::Unreadable:
+        qWarning().noquote() << "DataManager: cannot read" << getSettingsPath() << "- using the default settings";
+        Q_FALLTHROUGH();
+    case StoreFile::LoadResult::Missing:
+        settings = defaultSettings(); // in memory only until the first setSettings
+        break;
+    }
+}
+
+QJsonObject DataManager::defaultSettings()
+{
+    return QJsonObject{
+        {QStringLiteral("adBlocking"), true},
+        {QStringLiteral("trackingProtection"), true},
+        {QStringLiteral("fingerprintProtection"), true},
+        {QStringLiteral("cookieBlocking"), true},
+        {QStringLiteral("blockAllCookies"), true},
+        {QStringLiteral("blockFonts"), true},
+        {QStringLiteral("blockCamera"), true},
+        {QStringLiteral("blockMicrophone"), true},
+        {QStringLiteral("blockGeolocation"), true},
+        {QStringLiteral("blockNotifications"), true},
+        {QStringLiteral("theme"), QStringLiteral("dark")},
+    };
+}
+
+void DataManager::saveJson(const QString &path, const QJsonDocument &doc, bool secret)
+{
+    if (!StoreFile::writeJson(path, doc, secret ? StoreFile::Access::Secret : StoreFile::Access::Normal))
+        qWarning().noquote() << "DataManager: could not write" << path << "- the change is kept in memory only";
+}
+
+void DataManager::saveBookmarks() { saveJson(getBookmarksPath(), QJsonDocument(bookmarks), false); }
+void DataManager::saveHistory() { saveJson(getHistoryPath(), QJsonDocument(history), false); }
+void DataManager::savePasswords() { saveJson(getPasswordsPath(), QJsonDocument(passwords), true); }
+void DataManager::saveSettings() { saveJson(getSettingsPath(), QJsonDocument(settings), false); }
+void DataManager::saveSession() { saveJson(getSessionPath(), QJsonDocument(session), false); }
+
+QJsonArray DataManager::withoutMatching(const QJsonArray &records, const QString &key, const QString &value)
+{
+    QJsonArray out;
+    for (const QJsonValue &record : records) {
+        if (record[key].toString() != value)
+            out.append(record);
+    }
+    return out;
+}
+
+QJsonArray DataManager::withVisit(QJsonArray history, const QJsonObject &record, int cap)
+{
+    const QString url = record.value(QLatin1String("url")).toString();
+    // In place from the back: addHistory runs on every page load.
+    for (qsizetype i = history.size() - 1; i >= 0; --i) {
+        if (history.at(i)[QLatin1String("url")].toString() == url)
+            history.removeAt(i);
+    }
+    history.prepend(record);
+    while (history.size() > cap)
+        history.removeLast();
+    return history;
+}
+
+void DataManager::addBookmark(const QString &url, const QString &title)
+{
+    const QJsonObject record{{QStringLiteral("url"), url},
+                             {QStringLiteral("title"), title},
+                             {QStringLiteral("added"), now()}};
+    QJsonArray updated = withoutMatching(bookmarks, QStringLiteral("url"), url);
+    updated.prepend(record);
+    bookmarks = updated;
+    saveBookmarks();
+}
+
+void DataManager::removeBookmark(const QString &url)
+{
+    bookmarks = withoutMatching(bookmarks, QStringLiteral("url"), url);
+    saveBookmarks();
+}
+
+void DataManager::addHistory(const QString &url, const QString &title)
+{
+    const QJsonObject record{{QStringLiteral("url"), url},
+                             {QStringLiteral("title"), title},
+                             {QStringLiteral("timestamp"), now()}};
+    history = withVisit(std::move(history), record);
+    saveHistory();
+}
+
+void DataManager::removeHistory(const QString &url)
+{
+    history = withoutMatching(history, QStringLiteral("url"), url);
+    saveHistory();
+}
+
+void DataManager::clearHistory()
+{
+    history = QJsonArray();
+    saveHistory();
+}
+
+void DataManager::addPassword(const QString &url, const QString &username, const QString &password)
+{
+    const QJsonObject record{{QStringLiteral("url"), url},
+                             {QStringLiteral("username"), username},
+                             {QStringLiteral("password"), encryptPassword(password)},
+                             {QStringLiteral("added"), now()}};
+    QJsonArray updated;
+    for (const QJsonValue &old : std::as_const(passwords)) {
+        if (old[QLatin1String("url")].toString() != url || old[QLatin1String("username")].toString() != username)
+            updated.append(old);
+    }
+    updated.append(record);
+    passwords = updated;
+    savePasswords();
+}
+
+void DataManager::removePassword(const QString &url)
+{
+    passwords = withoutMatching(passwords, QStringLiteral("url"), url);
+    savePasswords();
+}
+
+void DataManager::removePassword(const QString &url, const QString &username)
+{
+    QJsonArray updated;
+    for (const QJsonValue &old : std::as_const(passwords)) {
+        if (old[QLatin1String("url")].toString() != url || old[QLatin1String("username")].toString() != username)
+            updated.append(old);
+    }
+    passwords = updated;
+    savePasswords();
+}
+
+QString DataManager::encryptPasswordStatic(const QString &plain)
+{
+    // The key is ASCII, so surrogates stay surrogates of the same kind and
+    // the XORed text is still valid UTF-16 for the UTF-8 step.
+    return QString::fromLatin1(xorWithKey(plain).toUtf8().toBase64());
+}
+
+QString DataManager::decryptPasswordStatic(const QString &stored)
+{
+    // Default Base64 decoding skips characters outside the alphabet.
+    return xorWithKey(QString::fromUtf8(QByteArray::fromBase64(stored.toUtf8())));
+}
+
+void DataManager::setSettings(const QJsonObject &newSettings)
+{
+    settings = newSettings;
+    saveSettings();
+}
+
+void DataManager::setSession(const QJsonArray &newSession)
+{
+    session = newSession;
+    saveSession();
+}
+
+void DataManager::clearSession()
+{
+    session = QJsonArray();
+    saveSession();
+}
+
+void DataManager::clearAll()
+{
+    clearHistory();
+    clearSession();
+    bookmarks = QJsonArray();
+    saveBookmarks();
+    passwords = QJsonArray();
+    savePasswords();
+}

@@ -1,0 +1,253 @@
+#include "SearchManager.h"
+#include "TempDataDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+QStringList keywordsOf(const QList<SearchEngine> &engines)
+{
+    QStringList out;
+    for (const SearchEngine &e : engines)
+        out << e.keyword;
+    return out;
+}
+
+QByteArray enginesJson(const QString &defaultKeyword, const QList<SearchEngine> &engines)
+{
+    QJsonArray list;
+    for (const SearchEngine &e : engines)
+        list.append(QJsonObject{{QStringLiteral("name"), e.name},
+                                {QStringLiteral("keyword"), e.keyword},
+                                {QStringLiteral("url"), e.url},
+                                {QStringLiteral("default"), e.isDefault}});
+    return QJsonDocument(QJsonObject{{QStringLiteral("default"), defaultKeyword}, {QStringLiteral("engines"), list}}).toJson();
+}
+}
+
+class TestSearchManager : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+
+    void builtInsOnFirstStartWriteNothing()
+    {
+        TempDataDir dir;
+        SearchManager sm;
+        QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "yahoo", "startpage"}));
+        QCOMPARE(sm.defaultEngine().name, QStringLiteral("Google"));
+        QVERIFY(sm.defaultEngine().isDefault);
+        QCOMPARE(sm.searchUrl(QStringLiteral("a b&c")), QUrl(QStringLiteral("https://www.google.com/search?q=a%20b%26c")));
+        QCOMPARE(sm.getEnginesPath(), dir.filePath(QStringLiteral("search_engines.json")));
+        QVERIFY(!QFileInfo::exists(dir.dataFolder()));
+    }
+
+    void builtInTemplates_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("google") << "google" << "https://www.google.com/search?q=x%2By";
+        QTest::newRow("ddg") << "ddg" << "https://duckduckgo.com/?q=x%2By";
+        QTest::newRow("bing") << "bing" << "https://www.bing.com/search?q=x%2By";
+        QTest::newRow("yahoo") << "yahoo" << "https://search.yahoo.com/search?p=x%2By";
+        QTest::newRow("startpage") << "startpage" << "https://www.startpage.com/sp/search?query=x%2By";
+        QTest::newRow("unknown keyword: default") << "nope" << "https://www.google.com/search?q=x%2By";
+        QTest::newRow("keyword is case-sensitive") << "Bing" << "https://www.google.com/search?q=x%2By";
+    }
+    void builtInTemplates()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(QString, expected);
+        TempDataDir dir;
+        SearchManager sm;
+        QCOMPARE(sm.searchUrl(QStringLiteral("x+y"), keyword).toString(QUrl::FullyEncoded), expected);
+    }
+
+    void queryEncoding_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("blank and ampersand") << QStringLiteral("a b&c") << "a%20b%26c";
+        QTest::newRow("unreserved kept") << QStringLiteral("A-z_0.9~") << "A-z_0.9~";
+        QTest::newRow("reserved") << QStringLiteral("#?/=%") << "%23%3F%2F%3D%25";
+        QTest::newRow("non-ASCII byte-wise") << QStringLiteral("\u00E9\u20AC") << "%C3%A9%E2%82%AC";
+        QTest::newRow("astral") << QStringLiteral("\U0001F600") << "%F0%9F%98%80";
+        QTest::newRow("placeholder in query") << QStringLiteral("%s") << "%25s";
+        QTest::newRow("empty") << QString() << "";
+    }
+    void queryEncoding()
+    {
+        QFETCH(QString, query);
+        QFETCH(QString, expected);
+        const SearchEngine engine(QStringLiteral("T"), QStringLiteral("t"), QStringLiteral("https://s.test/?q=%s"));
+        QCOMPARE(engine.searchUrl(query).toString(QUrl::FullyEncoded), QStringLiteral("https://s.test/?q=") + expected);
+    }
+
+    void templates_data()
+    {
+        QTest::addColumn<QString>("templ");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("every placeholder filled") << "https://s.test/%s?q=%s" << "https://s.test/a%20b?q=a%20b";
+        QTest::newRow("no placeholder drops query") << "https://s.test/home" << "https://s.test/home";
+        QTest::newRow("placeholder case-sensitive") << "https://s.test/?q=%S" << "https://s.test/?q=%25S";
+        QTest::newRow("http") << "http://s.test/?q=%s" << "http://s.test/?q=a%20b";
+        QTest::newRow("javascript refused") << "javascript:alert('%s')" << "";
+        QTest::newRow("file refused") << "file:///etc/passwd?%s" << "";
+        QTest::newRow("data refused") << "data:text/html,%s" << "";
+        QTest::newRow("no host refused") << "https:%s" << "";
+        QTest::newRow("empty template") << "" << "";
+    }
+    void templates()
+    {
+        QFETCH(QString, templ);
+        QFETCH(QString, expected);
+        const SearchEngine engine(QStringLiteral("T"), QStringLiteral("t"), templ);
+        QCOMPARE(engine.searchUrl(QStringLiteral("a b")).toString(QUrl::FullyEncoded), expected);
+    }
+
+    void defaultSelection()
+    {
+        TempDataDir dir;
+        SearchManager sm;
+        sm.setDefaultEngine(QStringLiteral("ddg"));
+        QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("ddg"));
+        QVERIFY(!sm.defaultEngine().isDefault); // flags are not consulted or changed
+        QCOMPARE(sm.searchUrl(QStringLiteral("q"), QStringLiteral("bing")).host(), QStringLiteral("www.bing.com"));
+        QCOMPARE(sm.searchUrl(QStringLiteral("q")).host(), QStringLiteral("duckduckgo.com"));
+
+        sm.setDefaultEngine(QStringLiteral("nothing"));
+        QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("google"));
+        QCOMPARE(sm.defaultKeyword(), QStringLiteral("nothing"));
+
+        sm.setDefaultEngine(QStringLiteral("bing"));
+        sm.removeEngine(QStringLiteral("bing"));
+        QCOMPARE(sm.defaultKeyword(), QStringLiteral("bing"));
+        QCOMPARE(sm.searchUrl(QStringLiteral("q")).host(), QStringLiteral("www.google.com"));
+    }
+
+    void editingAndPersistence()
+    {
+        TempDataDir dir;
+        const SearchEngine mine(QStringLiteral("Mine"), QStringLiteral("m"), QStringLiteral("https://m.test/?q=%s"));
+        const SearchEngine twin(QStringLiteral("Twin"), QStringLiteral("m"), QStringLiteral("https://twin.test/?q=%s"));
+        {
+            SearchManager sm;
+            sm.addEngine(mine);
+            sm.addEngine(twin); // duplicates are kept
+            QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "yahoo", "startpage", "m", "m"}));
+            QCOMPARE(sm.searchUrl(QStringLiteral("q"), QStringLiteral("m")).host(), QStringLiteral("m.test"));
+            sm.removeEngine(QStringLiteral("m")); // only the first
+            QCOMPARE(sm.searchEngines().last(), twin);
+            sm.updateEngine(QStringLiteral("yahoo"), SearchEngine(QStringLiteral("Y2"), QStringLiteral("y2"),
+                                                                  QStringLiteral("https://y2.test/%s"), true));
+            sm.updateEngine(QStringLiteral("absent"), mine); // no match: unchanged
+            sm.setDefaultEngine(QStringLiteral("y2"));
+        }
+        SearchManager sm;
+        QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "y2", "startpage", "m"}));
+        QCOMPARE(sm.searchEngines().at(3), SearchEngine(QStringLiteral("Y2"), QStringLiteral("y2"),
+                                                        QStringLiteral("https://y2.test/%s"), true));
+        QCOMPARE(sm.defaultEngine().name, QStringLiteral("Y2"));
+
+        const QJsonObject root = QJsonDocument::fromJson(dir.readFile(QStringLiteral("search_engines.json"))).object();
+        QCOMPARE(root.keys(), (QStringList{"default", "engines"}));
+        QCOMPARE(root.value(QStringLiteral("engines")).toArray().at(0).toObject().keys(),
+                 (QStringList{"default", "keyword", "name", "url"}));
+    }
+
+    void enginesFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("keywords");
+        QTest::addColumn<QString>("defaultKeyword");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<bool>("keptAside");
+        const QStringList builtIn{"google", "ddg", "bing", "yahoo", "startpage"};
+        const QString google = QStringLiteral("https://www.google.com/search?q=z");
+        QTest::newRow("empty object: empty list")
+            << QByteArray("{}") << QStringList() << QString() << QString() << false;
+        QTest::newRow("no engines array: empty list")
+            << QByteArray("{\"default\":\"google\"}") << QStringList() << "google" << QString() << false;
+        QTest::newRow("own list, missing default: first engine")
+            << enginesJson(QString(), {SearchEngine("A", "a", "https://a.test/?q=%s"), SearchEngine("B", "b", "https://b.test/?q=%s")})
+            << QStringList{"a", "b"} << QString() << "https://a.test/?q=z" << false;
+        QTest::newRow("untrusted template")
+            << enginesJson("x", {SearchEngine("X", "x", "javascript:alert(%s)")})
+            << QStringList{"x"} << "x" << QString() << false;
+        QTest::newRow("odd elements load as blanks")
+            << QByteArray("{\"default\":\"b\",\"engines\":[1,{\"keyword\":\"b\",\"url\":\"https://b.test/%s\"}]}")
+            << QStringList{"", "b"} << "b" << "https://b.test/z" << false;
+        QTest::newRow("damaged: built-ins, kept aside")
+            << QByteArray("{\"default\":\"a\",\"engines\":[{\"na") << builtIn << "google" << google << true;
+        QTest::newRow("array: built-ins, kept aside")
+            << QByteArray("[]") << builtIn << "google" << google << true;
+        QTest::newRow("empty file: built-ins") << QByteArray() << builtIn << "google" << google << false;
+    }
+    void enginesFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, keywords);
+        QFETCH(QString, defaultKeyword);
+        QFETCH(QString, search);
+        QFETCH(bool, keptAside);
+        TempDataDir dir;
+        dir.writeFile(QStringLiteral("search_engines.json"), content);
+        if (keptAside)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*search_engines\\.json")));
+        SearchManager sm;
+        QCOMPARE(keywordsOf(sm.searchEngines()), keywords);
+        QCOMPARE(sm.defaultKeyword(), defaultKeyword);
+        QCOMPARE(sm.searchUrl(QStringLiteral("z")).toString(), search);
+        QCOMPARE(dir.readFile(QStringLiteral("search_engines.json")), content); // loading writes nothing
+        const QStringList backups = QDir(dir.dataFolder()).entryList({QStringLiteral("search_engines.json.corrupt-*")}, QDir::Files);
+        QCOMPARE(backups.size(), keptAside ? 1 : 0);
+        if (keptAside)
+            QCOMPARE(dir.readFile(backups.first()), content);
+    }
+
+    void emptyListYieldsEmptyAddress()
+    {
+        TempDataDir dir;
+        dir.writeFile(QStringLiteral("search_engines.json"), "{}");
+        SearchManager sm;
+        QCOMPARE(sm.defaultEngine(), SearchEngine());
+        QVERIFY(sm.searchUrl(QStringLiteral("q")).isEmpty());
+        QVERIFY(sm.searchUrl(QStringLiteral("q"), QStringLiteral("google")).isEmpty());
+        sm.addEngine(SearchEngine(QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("https://a.test/?q=%s")));
+        QCOMPARE(sm.searchUrl(QStringLiteral("q")), QUrl(QStringLiteral("https://a.test/?q=q")));
+    }
+
+    void unwritableFileKeepsChangeInMemory()
+    {
+        TempDataDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("search_engines.json/inner"))));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("SearchManager: cannot read .*")));
+        SearchManager sm;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("SearchManager: could not write .*")));
+        sm.setDefaultEngine(QStringLiteral("ddg"));
+        QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("ddg"));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("search_engines.json"))).isDir());
+    }
+
+    void suggestionsAreEmpty_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("text") << QStringLiteral("weather");
+    }
+    void suggestionsAreEmpty()
+    {
+        QFETCH(QString, query);
+        TempDataDir dir;
+        QVERIFY(SearchManager().suggestions(query).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSearchManager)
+#include "tst_searchmanager.moc"
