@@ -2,10 +2,7 @@
 
 #include "MainWindow.h"
 
-#if __has_include("DataManager.h")
 #include "DataManager.h"
-#define ORVEX_PALETTE_HAS_DATA 1
-#endif
 #if __has_include("VPNManager.h")
 #include "VPNManager.h"
 #define ORVEX_PALETTE_HAS_VPN 1
@@ -136,22 +133,16 @@ void CommandPalette::populateCommands()
         {QStringLiteral("Wipe History"), QStringLiteral("Clear all browsing history"),
          QStringLiteral("\U0001F5D1\uFE0F"),
          [this, w] {
-#ifdef ORVEX_PALETTE_HAS_DATA
              if (!w || !w->dataManager)
                  return;
              w->dataManager->clearHistory();
              // Otherwise the address bar keeps suggesting the wiped addresses.
              w->updateAutocomplete();
              showStatus(QStringLiteral("History cleared!"));
-#else
-             Q_UNUSED(this);
-             Q_UNUSED(w);
-#endif
          }},
         {QStringLiteral("Wipe Everything"), QStringLiteral("Clear all data (history, cookies, cache)"),
          QStringLiteral("\U0001F480"),
          [this, w] {
-#ifdef ORVEX_PALETTE_HAS_DATA
              if (!w || !w->dataManager)
                  return;
              w->dataManager->clearAll();
@@ -159,10 +150,6 @@ void CommandPalette::populateCommands()
              w->clearWebData();
              w->updateAutocomplete();
              showStatus(QStringLiteral("All data cleared!"));
-#else
-             Q_UNUSED(this);
-             Q_UNUSED(w);
-#endif
          }},
         {QStringLiteral("Privacy Dashboard"), QStringLiteral("View privacy stats and settings"),
          QStringLiteral("\U0001F6E1\uFE0F"), slot(&MainWindow::onPrivacyDashboard)},

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QNetworkCookie>
 #include <QWebEngineCookieStore>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QtTest>
 
@@ -97,6 +98,11 @@ class TestCommandPalette : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Start the web engine here: its start-up notes about the missing GPU are not the product's.
+        QWebEngineProfile::defaultProfile()->cookieStore();
+    }
     void init()
     {
         // The offscreen platform reports window operations it lacks (raise,
@@ -421,6 +427,11 @@ private Q_SLOTS:
         startWindow();
         if (!hasRealWindow())
             QSKIP("needs the main window with its tabs and data store");
+        // The cookie store works once the profile has a page.
+        QWebEnginePage page(QWebEngineProfile::defaultProfile());
+        QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
+        page.setHtml(QStringLiteral("<p>x</p>"));
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 15000);
         QWebEngineCookieStore *store = QWebEngineProfile::defaultProfile()->cookieStore();
         QSignalSpy added(store, &QWebEngineCookieStore::cookieAdded);
         QSignalSpy removed(store, &QWebEngineCookieStore::cookieRemoved);

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 #include <QtTest>
 
 // The palette as a user reaches it: shortcut, typing, Return, and the dialog
@@ -18,6 +20,11 @@ class TestPaletteWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Start the web engine here: its start-up notes about the missing GPU are not the product's.
+        QWebEngineProfile::defaultProfile()->cookieStore();
+    }
     void init()
     {
         // The offscreen platform reports window operations it lacks (raise,
