@@ -5,9 +5,14 @@
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 
+#if __has_include("VPNManager.h")
+#include "VPNManager.h"
+#endif
+
 #include <QCompleter>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -356,6 +361,46 @@ private Q_SLOTS:
         QCOMPARE(window->tabs()->currentIndex(), 0);
         run(QStringLiteral("wipe history"), QStringLiteral("Wipe History"));
         QCOMPARE(visibleWhenRun, (QList<bool>{false, false}));
+    }
+
+    void vpnCommandsConnectByCountry_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("serverId");
+        QTest::newRow("Iceland") << QStringLiteral("Connect Iceland") << QStringLiteral("is1");
+        QTest::newRow("USA") << QStringLiteral("Connect USA") << QStringLiteral("us1");
+        QTest::newRow("Germany") << QStringLiteral("Connect Germany") << QStringLiteral("de1");
+    }
+    void vpnCommandsConnectByCountry()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, serverId);
+#if !__has_include("VPNManager.h")
+        QSKIP("VPNManager is not on this branch yet");
+#else
+        startWindow();
+        if (!window->vpn())
+            QSKIP("needs the main window with its VPN manager");
+        auto server = [](const char *id, const char *country) {
+            return QJsonObject{{QStringLiteral("id"), QString::fromLatin1(id)},
+                               {QStringLiteral("name"), QString::fromLatin1(country) + QStringLiteral(" 1")},
+                               {QStringLiteral("country"), QString::fromLatin1(country)},
+                               {QStringLiteral("address"), QStringLiteral("127.0.0.1")},
+                               {QStringLiteral("flag"), QString()},
+                               {QStringLiteral("public_key"), QStringLiteral("cHVibGlj")}};
+        };
+        window->vpn()->setStoredKeys(QJsonObject{
+            {QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("private_key"), QStringLiteral("cHJpdmF0ZQ==")},
+                                                      {QStringLiteral("client_ip"), QStringLiteral("10.8.0.2")}}},
+            {QStringLiteral("available_servers"),
+             QJsonArray{server("is1", "Iceland"), server("us1", "USA"), server("de1", "Germany")}}});
+        tools->clearCalls();
+        run(command.toLower(), command);
+        QTRY_VERIFY(!tools->callsOf(QStringLiteral("wg-quick")).isEmpty());
+        const QString call = tools->callsOf(QStringLiteral("wg-quick")).first();
+        QVERIFY2(call.startsWith(QStringLiteral("wg-quick up ")), qPrintable(call));
+        QVERIFY2(call.endsWith(QStringLiteral("/orvex_") + serverId + QStringLiteral(".conf")), qPrintable(call));
+#endif
     }
 
     void wipingData_data()
