@@ -16,15 +16,13 @@
 #include <unistd.h>
 
 namespace {
-// Temporary names are "<name>." + six characters; the first is always an
-// upper-case letter so removeStaleTemporaries() can tell them from user files.
+// Temporary names are "<name>.tmp-" + six random characters, a pattern no
+// user file is likely to have, so removeStaleTemporaries() can find ours.
 QByteArray temporaryName(const QByteArray &finalName)
 {
-    static const char upper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
     static const char alnum[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name = finalName + '.';
-    name += upper[QRandomGenerator::global()->bounded(26)];
-    for (int i = 0; i < 5; ++i)
+    QByteArray name = finalName + ".tmp-";
+    for (int i = 0; i < 6; ++i)
         name += alnum[QRandomGenerator::global()->bounded(62)];
     return name;
 }
@@ -172,13 +170,11 @@ void StoreFile::removeStaleTemporaries(const QString &path)
 {
     const QFileInfo info(path);
     QDir dir(info.absolutePath());
-    static const QRegularExpression suffix(QStringLiteral("^\\.[A-Za-z0-9]{6}$"));
+    static const QRegularExpression suffix(QStringLiteral("^\\.tmp-[A-Za-z0-9]{6}$"));
     const QString prefix = info.fileName();
-    const QStringList candidates = dir.entryList({prefix + QStringLiteral(".??????")}, QDir::Files | QDir::Hidden);
+    const QStringList candidates = dir.entryList({prefix + QStringLiteral(".tmp-??????")}, QDir::Files | QDir::Hidden);
     for (const QString &name : candidates) {
-        const QString tail = name.mid(prefix.size() + 1);
-        // Ours always start with an upper-case letter; "backup" is the user's.
-        if (suffix.match(name.mid(prefix.size())).hasMatch() && tail.at(0).isUpper())
+        if (suffix.match(name.mid(prefix.size())).hasMatch())
             dir.remove(name);
     }
 }

@@ -34,6 +34,6 @@ public:
     // Loaded the returned document is empty (of the expected type).
     static QJsonDocument readJson(const QString &path, JsonType type, LoadResult *result = nullptr);
 
-    // Removes temporary files of interrupted writes of this file ("<name>.XXXXXX").
+    // Removes temporary files of interrupted writes of this file ("<name>.tmp-XXXXXX").
     static void removeStaleTemporaries(const QString &path);
 };

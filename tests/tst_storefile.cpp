@@ -213,11 +213,13 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         const QString path = dir.filePath(QStringLiteral("h.json"));
-        dir.writeFile(QStringLiteral("h.json.Ab12Cd"), "torn");
+        dir.writeFile(QStringLiteral("h.json.tmp-Ab12Cd"), "torn");
         dir.writeFile(QStringLiteral("h.json.backup"), "user's own");
+        dir.writeFile(QStringLiteral("h.json.Backup"), "user's own too");
         QVERIFY(StoreFile::write(path, "[]"));
-        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("h.json.Ab12Cd"))));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("h.json.tmp-Ab12Cd"))));
         QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("h.json.backup"))));
+        QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("h.json.Backup"))));
     }
 };
 

@@ -72,7 +72,7 @@ void ModalAnswerer::acceptFile(const QString &path, int timeoutMs)
     answer([path](QWidget *w) {
         if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
             dialog->selectFile(path);
-            dialog->accept();
+            QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
         } else if (auto *other = qobject_cast<QDialog *>(w)) {
             other->reject();
         }
