@@ -190,6 +190,10 @@ void CommandPalette::onTextChanged(const QString &text)
 
 void CommandPalette::onitemClicked(QListWidgetItem *)
 {
+    // Where one click both clicks and activates an item, the second signal
+    // arrives after the first already ran the command and hid the palette.
+    if (!isVisible())
+        return;
     executeSelected();
 }
 

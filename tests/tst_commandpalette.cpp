@@ -363,6 +363,21 @@ private Q_SLOTS:
         QCOMPARE(visibleWhenRun, (QList<bool>{false, false}));
     }
 
+    void oneClickRunsOnce()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        const int before = window->tabs()->count();
+        open();
+        QTest::keyClicks(palette->searchField(), QStringLiteral("new tab"));
+        QListWidgetItem *item = palette->listWidget()->currentItem();
+        // Single-click desktops report a click as clicked and activated.
+        emit palette->listWidget()->itemClicked(item);
+        emit palette->listWidget()->itemActivated(item);
+        QCOMPARE(window->tabs()->count(), before + 1);
+    }
+
     void vpnCommandsConnectByCountry_data()
     {
         QTest::addColumn<QString>("command");
