@@ -476,9 +476,9 @@ private Q_SLOTS:
                 QVERIFY2(!entry.contains(QLatin1String("b.example")), qPrintable(entry));
         }
 
-        // The message stays for three seconds, then goes.
-        QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().isEmpty(), 5000);
-        QVERIFY2(clock.elapsed() >= 2900, qPrintable(QString::number(clock.elapsed())));
+        // The message stays for three seconds (a coarse timer: within 5 %), then goes.
+        QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().isEmpty(), 4500);
+        QVERIFY2(clock.elapsed() >= 2800, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!palette->isVisible());
     }
 
