@@ -3,10 +3,7 @@
 #include "MainWindow.h"
 
 #include "DataManager.h"
-#if __has_include("VPNManager.h")
 #include "VPNManager.h"
-#define ORVEX_PALETTE_HAS_VPN 1
-#endif
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -80,13 +77,8 @@ void CommandPalette::populateCommands()
     };
     auto connectTo = [w](const QString &country) {
         return [w, country] {
-#ifdef ORVEX_PALETTE_HAS_VPN
             if (w && w->vpnManager)
                 w->vpnManager->connectToCountry(country);
-#else
-            Q_UNUSED(w);
-            Q_UNUSED(country);
-#endif
         };
     };
 
