@@ -51,6 +51,8 @@ QUrl FaviconManager::faviconUrl(const QUrl &pageUrl)
     QUrl url;
     url.setScheme(pageUrl.scheme());
     url.setHost(pageUrl.host(QUrl::FullyDecoded), QUrl::TolerantMode);
+    // The icon lives on the page's own origin: a site on port 8080 serves it there.
+    url.setPort(pageUrl.port());
     url.setPath(QStringLiteral("/favicon.ico"));
     return url;
 }

@@ -92,13 +92,13 @@ private Q_SLOTS:
         QTest::addColumn<QUrl>("icon");
         QTest::newRow("path, query and fragment dropped")
             << QUrl("http://example.com/a/b?q=1#f") << QUrl("http://example.com/favicon.ico");
-        QTest::newRow("port and user info dropped")
-            << QUrl("https://user:pw@example.com:8443/x") << QUrl("https://example.com/favicon.ico");
-        QTest::newRow("8080 asks the default port")
-            << QUrl("http://example.com:8080/") << QUrl("http://example.com/favicon.ico");
+        QTest::newRow("user info dropped, port kept")
+            << QUrl("https://user:pw@example.com:8443/x") << QUrl("https://example.com:8443/favicon.ico");
+        QTest::newRow("8080 asks its own port")
+            << QUrl("http://example.com:8080/") << QUrl("http://example.com:8080/favicon.ico");
         QTest::newRow("upper case") << QUrl("HTTP://EXAMPLE.COM/") << QUrl("http://example.com/favicon.ico");
         QTest::newRow("ipv6 keeps brackets")
-            << QUrl("http://[::1]:8080/x") << QUrl("http://[::1]/favicon.ico");
+            << QUrl("http://[::1]:8080/x") << QUrl("http://[::1]:8080/favicon.ico");
         QTest::newRow("idn") << QUrl(QStringLiteral("https://bücher.example/"))
                              << QUrl("https://xn--bcher-kva.example/favicon.ico");
     }
@@ -109,7 +109,7 @@ private Q_SLOTS:
         const QUrl built = FaviconManager::faviconUrl(page);
         QVERIFY(built.isValid());
         QCOMPARE(built, icon);
-        QCOMPARE(built.port(), -1);
+        QCOMPARE(built.port(), page.port());
     }
 
     void cacheKeyAndFetchable_data()
@@ -159,7 +159,7 @@ private Q_SLOTS:
         QTRY_COMPARE(loaded.size(), 1);
         QCOMPARE(loaded.at(0).at(0).toUrl(), first);
         QCOMPARE(loaded.at(0).at(1).value<QPixmap>().size(), QSize(16, 16));
-        QCOMPARE(network->asked, QList<QUrl>{QUrl("http://site.test/favicon.ico")});
+        QCOMPARE(network->asked, QList<QUrl>{QUrl("http://site.test:8080/favicon.ico")});
         QCOMPARE(server->requestCount("/favicon.ico"), 1);
 
         // Same host, other scheme, port and path: answered from the cache at once.
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QSignalSpy loaded(manager, &FaviconManager::faviconLoaded);
         manager->loadFavicon(QUrl("https://secure.test:8443/a"));
         QTRY_COMPARE(loaded.size(), 1);
-        QCOMPARE(network->asked, QList<QUrl>{QUrl("https://secure.test/favicon.ico")});
+        QCOMPARE(network->asked, QList<QUrl>{QUrl("https://secure.test:8443/favicon.ico")});
         manager->loadFavicon(QUrl("http://secure.test/"));
         QCOMPARE(loaded.size(), 2);
         QCOMPARE(network->asked.size(), 1);
