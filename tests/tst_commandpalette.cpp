@@ -274,9 +274,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<int>("how");
-        QTest::newRow("Return") << QStringLiteral("new tab") << 0;
+        QTest::newRow("Return") << QStringLiteral("open a new browser tab") << 0;
         QTest::newRow("Enter") << QStringLiteral("fullscreen") << 1;
-        QTest::newRow("click") << QStringLiteral("print") << 2;
+        QTest::newRow("click") << QStringLiteral("toggle ai") << 2;
         QTest::newRow("wipe") << QStringLiteral("wipe everything") << 0;
         QTest::newRow("close tab") << QStringLiteral("close tab") << 0;
     }
@@ -368,7 +368,7 @@ private Q_SLOTS:
             QSKIP("needs the main window with its tabs and data store");
         const int before = window->tabs()->count();
         open();
-        QTest::keyClicks(palette->searchField(), QStringLiteral("new tab"));
+        QTest::keyClicks(palette->searchField(), QStringLiteral("open a new browser tab"));
         QListWidgetItem *item = palette->listWidget()->currentItem();
         // Single-click desktops report a click as clicked and activated.
         emit palette->listWidget()->itemClicked(item);
