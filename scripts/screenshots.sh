@@ -25,6 +25,8 @@ command -v xdotool >/dev/null 2>&1 || need="$need xdotool"
 command -v import >/dev/null 2>&1 || need="$need imagemagick"
 command -v xprop >/dev/null 2>&1 || need="$need x11-utils"
 command -v python3 >/dev/null 2>&1 || need="$need python3"
+# The window's captions use emoji; without a colour emoji font they show as boxes.
+fc-list 2>/dev/null | grep -qi 'Noto Color Emoji' || need="$need fonts-noto-color-emoji"
 if [ -n "$need" ]; then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi

@@ -124,7 +124,7 @@ for d in libqt6webenginecore6 libqt6webenginecore6-bin libqt6widgets6 iproute2; 
     fi
 done
 recommends=$(field Recommends)
-for r in openvpn wireguard-tools; do
+for r in openvpn wireguard-tools fonts-noto-color-emoji; do
     case ", $recommends," in *", $r,"*) pass "Recommends has $r" ;; *) fail "Recommends lacks $r: $recommends" ;; esac
 done
 [ "$(field Section)" = "web" ] && pass "Section web" || fail "Section is '$(field Section)'"
