@@ -9,7 +9,9 @@
 #include <QList>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
@@ -21,6 +23,7 @@
 #include <QWebEngineView>
 
 namespace {
+const char kPendingPrints[] = "orvexPendingPrints";
 const char kUserAgent[] = "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
                           "OrvexBrowser/2.0 Chrome/120.0.0.0 Safari/537.36";
 
@@ -66,6 +69,13 @@ BrowserWindow::~BrowserWindow()
     liveTabs().removeAll(this);
     delete devTools;
     devTools = nullptr;
+    // The engine crashes when a page dies with a PDF still being rendered:
+    // such a view outlives its tab, hidden, until its last PDF has arrived.
+    if (view->property(kPendingPrints).toInt() > 0) {
+        view->hide();
+        view->setParent(nullptr);
+        QTimer::singleShot(120000, view, &QObject::deleteLater);
+    }
 }
 
 void BrowserWindow::onProfileDownload(QWebEngineDownloadRequest *download)
@@ -135,9 +145,18 @@ void BrowserWindow::renderPdf(const QString &filePath, bool openWhenDone)
 {
     const QPageLayout pageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                  QMarginsF(0, 0, 0, 0), QPageLayout::Point, QMarginsF(0, 0, 0, 0));
-    // The callback may run after this tab is gone: it holds only its own copies.
+    // The callback may run after this tab is gone: it holds only its own
+    // copies and a guarded pointer to the view it may have to release.
+    view->setProperty(kPendingPrints, view->property(kPendingPrints).toInt() + 1);
+    QPointer<QWebEngineView> printingView(view);
     view->page()->printToPdf(
-        [filePath, openWhenDone](const QByteArray &pdf) {
+        [filePath, openWhenDone, printingView](const QByteArray &pdf) {
+            if (printingView) {
+                const int left = printingView->property(kPendingPrints).toInt() - 1;
+                printingView->setProperty(kPendingPrints, left);
+                if (left <= 0 && !printingView->parent())
+                    printingView->deleteLater();
+            }
             if (pdf.isEmpty() || !StoreFile::write(filePath, pdf))
                 return;
             if (openWhenDone)

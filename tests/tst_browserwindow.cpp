@@ -222,6 +222,18 @@ private Q_SLOTS:
         QCOMPARE(relayed, 1);
         QCOMPARE(relayer, &second);
     }
+
+    void closingATabWhilePrintingIsSafe()
+    {
+        OpenedFiles opened;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "open");
+        auto *tab = new BrowserWindow;
+        tab->loadUrl(server->url(QStringLiteral("/")));
+        tab->print();
+        delete tab; // the engine used to abort here
+        QTRY_COMPARE_WITH_TIMEOUT(opened.urls.size(), 1, 30000);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
 };
 
 QTEST_MAIN(TestBrowserWindow)
