@@ -9,6 +9,8 @@
 #include <QList>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
@@ -33,6 +35,13 @@ QList<BrowserWindow *> &liveTabs()
 {
     static QList<BrowserWindow *> tabs;
     return tabs;
+}
+
+// Views of closed tabs kept alive until their PDFs arrive.
+QList<QPointer<QWebEngineView>> &printingOrphans()
+{
+    static QList<QPointer<QWebEngineView>> views;
+    return views;
 }
 }
 
@@ -74,8 +83,23 @@ BrowserWindow::~BrowserWindow()
     if (view->property(kPendingPrints).toInt() > 0) {
         view->hide();
         view->setParent(nullptr);
+        printingOrphans().append(view);
         QTimer::singleShot(120000, view, &QObject::deleteLater);
     }
+}
+
+void BrowserWindow::finishPendingPrints(int timeoutMs)
+{
+    auto pending = [] {
+        auto &views = printingOrphans();
+        views.removeAll(QPointer<QWebEngineView>());
+        return !views.isEmpty();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (pending() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void BrowserWindow::onProfileDownload(QWebEngineDownloadRequest *download)

@@ -1,6 +1,8 @@
+#include "BrowserWindow.h"
 #include "MainWindow.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPalette>
 #include <QStyleFactory>
 
@@ -12,8 +14,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("OrvexVPN"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(MainWindow::darkPalette());
+    // Lets Wayland desktops match the window to its desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.orvexvpn.OrvexBrowser"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/orvex_icon.png")));
 
-    MainWindow window;
-    window.show();
-    return app.exec();
+    int result = 0;
+    {
+        MainWindow window;
+        window.show();
+        result = app.exec();
+    }
+    BrowserWindow::finishPendingPrints();
+    return result;
 }

@@ -53,6 +53,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        BrowserWindow::finishPendingPrints();
         server.reset();
         dir.reset();
     }

@@ -87,6 +87,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        BrowserWindow::finishPendingPrints();
         server.reset();
         tools.reset();
         dir.reset();
