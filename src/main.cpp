@@ -8,6 +8,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Qt WebEngine shares OpenGL contexts with the widgets; must be set before the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("OrvexBrowser"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0.0"));
