@@ -840,14 +840,21 @@ void MainWindow::onVPNDialog()
             vpnManager->disconnectVPN();
         return;
     }
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Select VPN Config"),
-        QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
-        QStringLiteral("VPN Configs (*.ovpn *.conf)"));
+    const QString path = vpnFileChooser ? vpnFileChooser(this)
+                                        : QFileDialog::getOpenFileName(
+                                              this, QStringLiteral("Select VPN Config"),
+                                              QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+                                              QStringLiteral("VPN Configs (*.ovpn *.conf)"));
     if (path.isEmpty())
         return;
-    vpnManager->connectVPN(path, path.endsWith(QLatin1String(".ovpn")) ? QStringLiteral("openvpn")
-                                                                       : QStringLiteral("wireguard"));
+    vpnManager->connectVPN(path, tunnelTypeForFile(path));
+}
+
+QString MainWindow::tunnelTypeForFile(const QString &path)
+{
+    // "CONFIG.OVPN" is an OpenVPN file too: handing it to wg-quick would only fail.
+    return path.endsWith(QLatin1String(".ovpn"), Qt::CaseInsensitive) ? QStringLiteral("openvpn")
+                                                                      : QStringLiteral("wireguard");
 }
 
 void MainWindow::onVPNConnect()

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <functional>
+
 class QCompleter;
 class QDialog;
 class QHBoxLayout;
@@ -46,6 +48,13 @@ public:
     // put in front unless it starts with "http", "about:" or "data:"); anything
     // else is handed to the search engine. Returns an invalid URL for search text.
     static QUrl addressFromText(const QString &text);
+
+    // Asks for the VPN configuration to connect with (a file dialog by default).
+    using FileChooser = std::function<QString(QWidget *parent)>;
+    void setVpnFileChooser(FileChooser chooser) { vpnFileChooser = std::move(chooser); }
+
+    // "openvpn" for an .ovpn file (any letter case), otherwise "wireguard".
+    static QString tunnelTypeForFile(const QString &path);
 
     BrowserWindow *currentBrowser() const;
 
@@ -149,4 +158,5 @@ private:
     QDialog *findDialog = nullptr;
     QCompleter *urlCompleter = nullptr;
     QStringListModel *completerModel = nullptr;
+    FileChooser vpnFileChooser;
 };

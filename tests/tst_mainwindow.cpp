@@ -514,6 +514,47 @@ private Q_SLOTS:
         w->onSidePanelToggle();
         QVERIFY(!w->assistantPanel()->isVisibleTo(w.get()));
     }
+
+    void tunnelTypeForFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("ovpn") << "/x/office.ovpn" << "openvpn";
+        QTest::newRow("capitals") << "/x/OFFICE.OVPN" << "openvpn";
+        QTest::newRow("conf") << "/x/orvex_de1.conf" << "wireguard";
+        QTest::newRow("ovpn inside the name") << "/x/a.ovpn.conf" << "wireguard";
+    }
+    void tunnelTypeForFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, type);
+        QCOMPARE(MainWindow::tunnelTypeForFile(path), type);
+    }
+
+    void vpnButtonStartsTheToolForTheChosenFile_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("tool");
+        QTest::newRow("openvpn") << "office.ovpn" << "openvpn";
+        QTest::newRow("wireguard") << "orvex_de1.conf" << "wg-quick";
+    }
+    void vpnButtonStartsTheToolForTheChosenFile()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, tool);
+        const QString path = dir->downloadDir() + QLatin1Char('/') + file;
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        auto w = makeWindow(false);
+        tools->clearCalls();
+        w->setVpnFileChooser([path](QWidget *) { return path; });
+        w->onVPNDialog();
+        const QString expected = tool == QLatin1String("openvpn")
+            ? QStringLiteral("openvpn --config %1 --daemon").arg(path)
+            : QStringLiteral("wg-quick up %1").arg(path);
+        QTRY_VERIFY_WITH_TIMEOUT(tools->callsOf(tool).contains(expected), 10000);
+    }
 };
 
 QTEST_MAIN(TestMainWindow)
