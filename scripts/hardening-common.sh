@@ -17,3 +17,5 @@ export LSAN_OPTIONS="suppressions=$root/tests/hardening/lsan.supp:print_suppress
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The kill-loop test times its kills for an unsanitized writer.
 export ORVEX_KILL_WINDOW_MS=120
+# The kill loops run in full in the normal build; here they look for memory errors.
+export ORVEX_KILL_ITERATIONS=40
