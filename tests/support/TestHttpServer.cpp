@@ -11,6 +11,13 @@ TestHttpServer::TestHttpServer(QObject *parent)
 
 TestHttpServer::~TestHttpServer()
 {
+    // Sockets die with m_server, after the members their handlers use.
+    const auto sockets = m_server.findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets) {
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+    }
+    m_buffers.clear();
     m_server.close();
 }
 

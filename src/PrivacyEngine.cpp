@@ -1,0 +1,732 @@
+#include "PrivacyEngine.h"
+
+#include "RequestInterceptor.h"
+
+#include <QMessageBox>
+#include <QWebEngineProfile>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+namespace {
+
+// Live engines per profile, oldest first, and the one whose interceptor the
+// profile holds. A profile keeps only one interceptor, so when the installed
+// one's engine dies the newest remaining engine takes over at once.
+struct ProfileSlot {
+    QPointer<QWebEngineProfile> profile;
+    QList<PrivacyEngine *> engines;
+    PrivacyEngine *installed = nullptr;
+};
+
+QList<ProfileSlot> &profileSlots()
+{
+    static QList<ProfileSlot> registry;
+    return registry;
+}
+
+QString jsArray(const QStringList &entries)
+{
+    QStringList quoted;
+    quoted.reserve(entries.size());
+    for (const QString &entry : entries)
+        quoted.append(QStringLiteral("\"%1\"").arg(entry));
+    return quoted.join(QStringLiteral(", "));
+}
+
+QString jsStringLiteral(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    out.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    out.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+bool boolOrTrue(const QJsonObject &settings, const QString &key)
+{
+    const QJsonValue value = settings.value(key);
+    return value.isBool() ? value.toBool() : true;
+}
+
+} // namespace
+
+PrivacyEngine::PrivacyEngine(QObject *parent)
+    : QObject(parent)
+    , adPatterns{
+          // ad networks
+          QStringLiteral("doubleclick"), QStringLiteral("googlesyndication"),
+          QStringLiteral("googleadservices"), QStringLiteral("adsense"),
+          QStringLiteral("adform"), QStringLiteral("adnxs"), QStringLiteral("adsrvr"),
+          QStringLiteral("adtech"), QStringLiteral("criteo"), QStringLiteral("rubiconproject"),
+          QStringLiteral("pubmatic"), QStringLiteral("openx"), QStringLiteral("casalemedia"),
+          QStringLiteral("33across"), QStringLiteral("outbrain"), QStringLiteral("taboola"),
+          QStringLiteral("revcontent"), QStringLiteral("zemanta"), QStringLiteral("mgid.com"),
+          QStringLiteral("adsystem"),
+          // URL and wording patterns
+          QStringLiteral("/ads/"), QStringLiteral("/advertising/"), QStringLiteral("/banner"),
+          QStringLiteral("/sponsor"), QStringLiteral("/promo"), QStringLiteral("/ad."),
+          QStringLiteral(".ad."), QStringLiteral("/ad?"), QStringLiteral("?ad="),
+          QStringLiteral("/ad/"), QStringLiteral("/ads?"), QStringLiteral("advertisement"),
+          QStringLiteral("advert"), QStringLiteral("sponsored"), QStringLiteral("promotion"),
+      }
+    , trackerDomains{
+          // Google
+          QStringLiteral("google-analytics.com"), QStringLiteral("googletagmanager.com"),
+          QStringLiteral("googleadservices.com"), QStringLiteral("googlesyndication.com"),
+          QStringLiteral("doubleclick.net"), QStringLiteral("adservice.google"),
+          QStringLiteral("analytics.google"),
+          // Facebook
+          QStringLiteral("facebook.net"), QStringLiteral("facebook.com/tr"),
+          QStringLiteral("fbcdn.net"), QStringLiteral("connect.facebook.net"),
+          // Twitter
+          QStringLiteral("analytics.twitter.com/i/adsct"), QStringLiteral("ads-twitter.com"),
+          // Amazon
+          QStringLiteral("amazon-adsystem.com"),
+          // audience measurement and analytics
+          QStringLiteral("scorecardresearch.com"), QStringLiteral("quantserve.com"),
+          QStringLiteral("chartbeat.com"), QStringLiteral("mixpanel.com"),
+          QStringLiteral("segment.com"), QStringLiteral("amplitude.com"),
+          // visitor recording and testing
+          QStringLiteral("hotjar.com"), QStringLiteral("fullstory.com"),
+          QStringLiteral("mouseflow.com"), QStringLiteral("crazyegg.com"),
+          QStringLiteral("optimizely.com"), QStringLiteral("visualwebsiteoptimizer.com"),
+          QStringLiteral("newrelic.com"),
+          QStringLiteral("adobe"), QStringLiteral("omniture"),
+          // share widgets
+          QStringLiteral("addthis.com"), QStringLiteral("sharethis.com"),
+          QStringLiteral("addtoany.com"),
+          // data brokers
+          QStringLiteral("bluekai.com"), QStringLiteral("lotame.com"),
+          QStringLiteral("neustar.biz"), QStringLiteral("exelator.com"), QStringLiteral("turn.com"),
+      }
+    , m_interceptor(new RequestInterceptor(this))
+{
+}
+
+// Runs before the children (the interceptor among them) are deleted, so the
+// profile never holds a dangling or missing interceptor while tabs remain.
+PrivacyEngine::~PrivacyEngine()
+{
+    uninstallInterceptor();
+}
+
+const QStringList &PrivacyEngine::settingsKeys()
+{
+    static const QStringList keys{
+        QStringLiteral("adBlocking"),         QStringLiteral("trackingProtection"),
+        QStringLiteral("fingerprintProtection"), QStringLiteral("cookieBlocking"),
+        QStringLiteral("blockAllCookies"),    QStringLiteral("blockFonts"),
+        QStringLiteral("blockCamera"),        QStringLiteral("blockMicrophone"),
+        QStringLiteral("blockGeolocation"),   QStringLiteral("blockNotifications"),
+    };
+    return keys;
+}
+
+void PrivacyEngine::applySettings(const QJsonObject &settings)
+{
+    const QJsonObject before = getPrivacySettings();
+    adBlocking = boolOrTrue(settings, QStringLiteral("adBlocking"));
+    trackingProtection = boolOrTrue(settings, QStringLiteral("trackingProtection"));
+    fingerprintProtection = boolOrTrue(settings, QStringLiteral("fingerprintProtection"));
+    cookieBlocking = boolOrTrue(settings, QStringLiteral("cookieBlocking"));
+    blockAllCookies = boolOrTrue(settings, QStringLiteral("blockAllCookies"));
+    blockFonts = boolOrTrue(settings, QStringLiteral("blockFonts"));
+    blockCamera = boolOrTrue(settings, QStringLiteral("blockCamera"));
+    blockMicrophone = boolOrTrue(settings, QStringLiteral("blockMicrophone"));
+    blockGeolocation = boolOrTrue(settings, QStringLiteral("blockGeolocation"));
+    blockNotifications = boolOrTrue(settings, QStringLiteral("blockNotifications"));
+    m_interceptor->setAdBlockingEnabled(adBlocking);
+    m_interceptor->setTrackingProtectionEnabled(trackingProtection);
+    if (getPrivacySettings() != before)
+        refreshScripts();
+}
+
+QJsonObject PrivacyEngine::getPrivacySettings() const
+{
+    return QJsonObject{
+        {QStringLiteral("adBlocking"), adBlocking},
+        {QStringLiteral("trackingProtection"), trackingProtection},
+        {QStringLiteral("fingerprintProtection"), fingerprintProtection},
+        {QStringLiteral("cookieBlocking"), cookieBlocking},
+        {QStringLiteral("blockAllCookies"), blockAllCookies},
+        {QStringLiteral("blockFonts"), blockFonts},
+        {QStringLiteral("blockCamera"), blockCamera},
+        {QStringLiteral("blockMicrophone"), blockMicrophone},
+        {QStringLiteral("blockGeolocation"), blockGeolocation},
+        {QStringLiteral("blockNotifications"), blockNotifications},
+    };
+}
+
+void PrivacyEngine::applyPrivacySettings(QWebEngineView *view)
+{
+    if (!view)
+        return;
+    QWebEngineSettings *settings = view->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+
+    QWebEnginePage *page = view->page();
+    if (!findApplied(page)) {
+        m_appliedPages.append(AppliedPage{page, {}});
+        connect(page, &QWebEnginePage::featurePermissionRequested, this,
+                [this, page](const QUrl &origin, QWebEnginePage::Feature feature) {
+                    onFeaturePermissionRequested(page, origin, feature);
+                });
+    }
+    insertEnabledScripts(view);
+
+    if (page && page->profile()) {
+        installInterceptor(page->profile());
+        m_interceptor->setAdBlockingEnabled(adBlocking);
+        m_interceptor->setTrackingProtectionEnabled(trackingProtection);
+    }
+}
+
+void PrivacyEngine::insertEnabledScripts(QWebEngineView *view)
+{
+    if (adBlocking)
+        injectAdBlocking(view);
+    if (trackingProtection)
+        injectTrackingProtection(view);
+    if (fingerprintProtection)
+        injectFingerprintProtection(view);
+    if (cookieBlocking)
+        injectCookieBlocking(view);
+    if (blockFonts) {
+        const QString source = QStringLiteral(R"JS((function () {
+    'use strict';
+    const style = document.createElement('style');
+    style.textContent = %1;
+    const target = document.head || document.documentElement;
+    if (target)
+        target.appendChild(style);
+})();)JS").arg(jsStringLiteral(getFontBlockingCSS()));
+        insertScript(view, source, QWebEngineScript::DocumentReady);
+    }
+}
+
+void PrivacyEngine::insertScript(QWebEngineView *view, const QString &source,
+                                 QWebEngineScript::InjectionPoint point)
+{
+    if (!view)
+        return;
+    QWebEnginePage *page = view->page();
+    QWebEngineScript script;
+    script.setSourceCode(source);
+    script.setInjectionPoint(point);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    page->scripts().insert(script);
+    if (AppliedPage *applied = findApplied(page))
+        applied->scripts.append(script);
+    else
+        m_appliedPages.append(AppliedPage{page, {script}});
+}
+
+PrivacyEngine::AppliedPage *PrivacyEngine::findApplied(const QWebEnginePage *page)
+{
+    for (AppliedPage &applied : m_appliedPages) {
+        if (applied.page == page)
+            return &applied;
+    }
+    return nullptr;
+}
+
+void PrivacyEngine::injectAdBlocking(QWebEngineView *view)
+{
+    insertScript(view, getAdBlockingJS(), QWebEngineScript::DocumentCreation);
+}
+
+void PrivacyEngine::injectTrackingProtection(QWebEngineView *view)
+{
+    insertScript(view, getTrackingProtectionJS(), QWebEngineScript::DocumentCreation);
+}
+
+void PrivacyEngine::injectFingerprintProtection(QWebEngineView *view)
+{
+    insertScript(view, getFingerprintProtectionJS(), QWebEngineScript::DocumentCreation);
+}
+
+void PrivacyEngine::injectCookieBlocking(QWebEngineView *view)
+{
+    insertScript(view, getCookieBlockingJS(), QWebEngineScript::DocumentCreation);
+}
+
+// Scripts of a page already set up are swapped so a changed switch takes
+// effect on that tab's next page load.
+void PrivacyEngine::refreshScripts()
+{
+    for (AppliedPage &entry : m_appliedPages) {
+        if (!entry.page)
+            continue;
+        const QList<QWebEngineScript> old = std::exchange(entry.scripts, {});
+        for (const QWebEngineScript &script : old)
+            entry.page->scripts().remove(script);
+    }
+    m_appliedPages.removeIf([](const AppliedPage &entry) { return !entry.page; });
+    const QList<AppliedPage> pages = m_appliedPages;
+    for (const AppliedPage &entry : pages) {
+        if (QWebEngineView *view = QWebEngineView::forPage(entry.page))
+            insertEnabledScripts(view);
+    }
+}
+
+void PrivacyEngine::setScriptSwitch(bool &field, bool value)
+{
+    if (field == value)
+        return;
+    field = value;
+    refreshScripts();
+}
+
+void PrivacyEngine::setAdBlocking(bool enabled)
+{
+    m_interceptor->setAdBlockingEnabled(enabled);
+    setScriptSwitch(adBlocking, enabled);
+}
+
+void PrivacyEngine::setTrackingProtection(bool enabled)
+{
+    m_interceptor->setTrackingProtectionEnabled(enabled);
+    setScriptSwitch(trackingProtection, enabled);
+}
+
+void PrivacyEngine::setFingerprintProtection(bool enabled)
+{
+    setScriptSwitch(fingerprintProtection, enabled);
+}
+
+void PrivacyEngine::setCookieBlocking(bool enabled)
+{
+    setScriptSwitch(cookieBlocking, enabled);
+}
+
+void PrivacyEngine::setBlockAllCookies(bool enabled)
+{
+    setScriptSwitch(blockAllCookies, enabled);
+}
+
+void PrivacyEngine::setBlockFonts(bool enabled)
+{
+    setScriptSwitch(blockFonts, enabled);
+}
+
+void PrivacyEngine::setBlockCamera(bool enabled)
+{
+    blockCamera = enabled;
+}
+
+void PrivacyEngine::setBlockMicrophone(bool enabled)
+{
+    blockMicrophone = enabled;
+}
+
+void PrivacyEngine::setBlockGeolocation(bool enabled)
+{
+    blockGeolocation = enabled;
+}
+
+void PrivacyEngine::setBlockNotifications(bool enabled)
+{
+    blockNotifications = enabled;
+}
+
+void PrivacyEngine::installInterceptor(QWebEngineProfile *profile)
+{
+    QList<ProfileSlot> &registry = profileSlots();
+    ProfileSlot *slot = nullptr;
+    for (ProfileSlot &candidate : registry) {
+        if (candidate.profile == profile)
+            slot = &candidate;
+    }
+    if (!slot) {
+        registry.append(ProfileSlot{profile, {}, nullptr});
+        slot = &registry.last();
+    }
+    slot->engines.removeAll(this);
+    slot->engines.append(this);
+    profile->setUrlRequestInterceptor(m_interceptor);
+    slot->installed = this;
+}
+
+void PrivacyEngine::uninstallInterceptor()
+{
+    QList<ProfileSlot> &registry = profileSlots();
+    for (ProfileSlot &slot : registry) {
+        if (!slot.engines.removeAll(this) || slot.installed != this)
+            continue;
+        slot.installed = slot.engines.isEmpty() ? nullptr : slot.engines.last();
+        if (slot.profile)
+            slot.profile->setUrlRequestInterceptor(slot.installed ? slot.installed->m_interceptor
+                                                                  : nullptr);
+    }
+    registry.removeIf([](const ProfileSlot &slot) { return !slot.profile || slot.engines.isEmpty(); });
+}
+
+QJsonObject PrivacyEngine::getPrivacyStats() const
+{
+    const int interceptedAds = m_interceptor ? m_interceptor->blockedAdsCount() : 0;
+    const int interceptedTrackers = m_interceptor ? m_interceptor->blockedTrackersCount() : 0;
+    return QJsonObject{
+        {QStringLiteral("adsBlocked"), adsBlocked + interceptedAds},
+        {QStringLiteral("trackersBlocked"), trackersBlocked + interceptedTrackers},
+        {QStringLiteral("cookiesBlocked"), cookiesBlocked},
+        {QStringLiteral("requestsBlocked"), requestsBlocked + interceptedAds + interceptedTrackers},
+        {QStringLiteral("domainsBlocked"), int(getBlockedDomains().size())},
+    };
+}
+
+QStringList PrivacyEngine::getBlockedDomains() const
+{
+    QSet<QString> all = blockedDomains;
+    if (m_interceptor) {
+        const QStringList hosts = m_interceptor->blockedHosts();
+        all.unite(QSet<QString>(hosts.cbegin(), hosts.cend()));
+    }
+    QStringList list(all.cbegin(), all.cend());
+    list.sort();
+    return list;
+}
+
+void PrivacyEngine::resetStats()
+{
+    adsBlocked = 0;
+    trackersBlocked = 0;
+    cookiesBlocked = 0;
+    requestsBlocked = 0;
+    blockedDomains.clear();
+    if (m_interceptor)
+        m_interceptor->resetCounters();
+}
+
+void PrivacyEngine::setPermissionAsker(PermissionAsker asker)
+{
+    m_asker = std::move(asker);
+}
+
+PrivacyEngine::PermissionDecision PrivacyEngine::permissionDecision(
+    QWebEnginePage::Feature feature, bool blockCamera, bool blockMicrophone,
+    bool blockGeolocation, bool blockNotifications)
+{
+    bool blocked = false;
+    switch (feature) {
+    case QWebEnginePage::MediaAudioCapture:
+        blocked = blockMicrophone;
+        break;
+    case QWebEnginePage::MediaVideoCapture:
+        blocked = blockCamera;
+        break;
+    case QWebEnginePage::MediaAudioVideoCapture:
+        blocked = blockCamera || blockMicrophone;
+        break;
+    case QWebEnginePage::Geolocation:
+        blocked = blockGeolocation;
+        break;
+    case QWebEnginePage::Notifications:
+        blocked = blockNotifications;
+        break;
+    default:
+        return PermissionDecision::Default;
+    }
+    return blocked ? PermissionDecision::Deny : PermissionDecision::Ask;
+}
+
+QString PrivacyEngine::permissionQuestion(const QString &site, QWebEnginePage::Feature feature)
+{
+    QString what;
+    switch (feature) {
+    case QWebEnginePage::MediaAudioCapture:
+        what = tr("use your microphone");
+        break;
+    case QWebEnginePage::MediaVideoCapture:
+        what = tr("use your camera");
+        break;
+    case QWebEnginePage::MediaAudioVideoCapture:
+        what = tr("use your camera and microphone");
+        break;
+    case QWebEnginePage::Geolocation:
+        what = tr("know your location");
+        break;
+    case QWebEnginePage::Notifications:
+        what = tr("show notifications");
+        break;
+    default:
+        what = tr("use a device feature");
+        break;
+    }
+    return tr("Allow %1 to %2?").arg(site, what);
+}
+
+bool PrivacyEngine::askWithMessageBox(QWidget *parent, const QString &site,
+                                      QWebEnginePage::Feature feature)
+{
+    return QMessageBox::question(parent, tr("Permission Request"),
+                                 permissionQuestion(site, feature),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void PrivacyEngine::onFeaturePermissionRequested(QWebEnginePage *page, const QUrl &origin,
+                                                 QWebEnginePage::Feature feature)
+{
+    const PermissionDecision decision = permissionDecision(
+        feature, blockCamera, blockMicrophone, blockGeolocation, blockNotifications);
+    if (decision == PermissionDecision::Default)
+        return;
+    if (decision == PermissionDecision::Deny) {
+        page->setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+        return;
+    }
+    const QString site = origin.host().isEmpty() ? origin.toDisplayString() : origin.host();
+    const PermissionAsker asker = m_asker ? m_asker : PermissionAsker(&askWithMessageBox);
+    // The question runs a nested event loop: the tab may close meanwhile.
+    QPointer<QWebEnginePage> guard(page);
+    const bool granted = asker(QWebEngineView::forPage(page), site, feature);
+    if (!guard)
+        return;
+    guard->setFeaturePermission(origin, feature,
+                                granted ? QWebEnginePage::PermissionGrantedByUser
+                                        : QWebEnginePage::PermissionDeniedByUser);
+}
+
+// The observers fall back to the document itself: at document creation there
+// is neither a body nor a root element yet to observe.
+QString PrivacyEngine::getAdBlockingJS() const
+{
+    return QStringLiteral(R"JS((function () {
+    'use strict';
+    const adPatterns = [%1];
+
+    function matchesAny(text) {
+        return adPatterns.some(function (pattern) { return text.indexOf(pattern) !== -1; });
+    }
+
+    function isAdElement(element) {
+        if (!element)
+            return false;
+        const text = [element.className, element.id, element.src, element.href]
+            .map(function (value) { return value ? String(value) : ''; })
+            .join(' ').toLowerCase();
+        return matchesAny(text);
+    }
+
+    function removeAds() {
+        document.querySelectorAll('*').forEach(function (element) {
+            if (isAdElement(element)) {
+                if (element.style) {
+                    element.style.display = 'none';
+                    element.style.visibility = 'hidden';
+                }
+                element.remove();
+            }
+        });
+        document.querySelectorAll('iframe').forEach(function (frame) {
+            if (matchesAny(frame.src || ''))
+                frame.remove();
+        });
+    }
+
+    removeAds();
+    if (document.readyState === 'loading')
+        document.addEventListener('DOMContentLoaded', removeAds);
+
+    const observer = new MutationObserver(function (mutations) {
+        mutations.forEach(function (mutation) {
+            mutation.addedNodes.forEach(function (node) {
+                if (node.nodeType === 1 && isAdElement(node))
+                    node.remove();
+            });
+        });
+    });
+    observer.observe(document.body || document.documentElement || document,
+                     { childList: true, subtree: true });
+
+    const savedFetch = window.fetch;
+    window.fetch = function (...args) {
+        if (typeof args[0] === 'string' && matchesAny(args[0]))
+            return Promise.resolve(new Response('', { status: 200 }));
+        return savedFetch.apply(window, args);
+    };
+})();)JS").arg(jsArray(adPatterns));
+}
+
+QString PrivacyEngine::getTrackingProtectionJS() const
+{
+    return QStringLiteral(R"JS((function () {
+    'use strict';
+    const trackingDomains = [%1];
+
+    function isTrackingDomain(url) {
+        if (!url)
+            return false;
+        const lower = String(url).toLowerCase();
+        return trackingDomains.some(function (domain) { return lower.indexOf(domain) !== -1; });
+    }
+
+    function blockTracking() {
+        ['script', 'img', 'iframe'].forEach(function (tag) {
+            Array.from(document.getElementsByTagName(tag)).forEach(function (element) {
+                if (element.src && isTrackingDomain(element.src))
+                    element.remove();
+            });
+        });
+    }
+
+    blockTracking();
+
+    const observer = new MutationObserver(function (mutations) {
+        mutations.forEach(function (mutation) {
+            mutation.addedNodes.forEach(function (node) {
+                if (node.nodeType === 1
+                        && (node.tagName === 'SCRIPT' || node.tagName === 'IMG' || node.tagName === 'IFRAME')
+                        && node.src && isTrackingDomain(node.src))
+                    node.remove();
+            });
+        });
+    });
+    observer.observe(document.body || document.documentElement || document,
+                     { childList: true, subtree: true });
+
+    const savedFetch = window.fetch;
+    window.fetch = function (...args) {
+        if (typeof args[0] === 'string' && isTrackingDomain(args[0]))
+            return Promise.reject(new Error('Tracking blocked'));
+        return savedFetch.apply(window, args);
+    };
+})();)JS").arg(jsArray(trackerDomains));
+}
+
+// An empty canvas is left alone: reading its pixels would throw.
+QString PrivacyEngine::getFingerprintProtectionJS() const
+{
+    return QStringLiteral(R"JS((function () {
+    'use strict';
+    const savedToDataURL = HTMLCanvasElement.prototype.toDataURL;
+    HTMLCanvasElement.prototype.toDataURL = function (...args) {
+        const context = this.getContext('2d');
+        if (context && this.width > 0 && this.height > 0) {
+            const imageData = context.getImageData(0, 0, this.width, this.height);
+            for (let i = 0; i < imageData.data.length; i += 4)
+                imageData.data[i] = imageData.data[i] + Math.random() * 0.01;
+            context.putImageData(imageData, 0, 0);
+        }
+        return savedToDataURL.apply(this, args);
+    };
+
+    if (window.WebGLRenderingContext) {
+        const savedGetParameter = WebGLRenderingContext.prototype.getParameter;
+        WebGLRenderingContext.prototype.getParameter = function (parameter) {
+            if (parameter === 37445)
+                return 'Intel Inc.';
+            if (parameter === 37446)
+                return 'Intel Iris OpenGL Engine';
+            return savedGetParameter.call(this, parameter);
+        };
+    }
+
+    Object.defineProperty(window.screen, 'width', { get: function () { return 1920; }, configurable: true });
+    Object.defineProperty(window.screen, 'height', { get: function () { return 1080; }, configurable: true });
+    Object.defineProperty(navigator, 'platform', { get: function () { return 'Linux x86_64'; }, configurable: true });
+    Object.defineProperty(navigator, 'hardwareConcurrency', { get: function () { return 4; }, configurable: true });
+
+    if (window.RTCPeerConnection) {
+        window.RTCPeerConnection = function () {
+            throw new Error('WebRTC blocked');
+        };
+    }
+
+    if (navigator.getBattery) {
+        navigator.getBattery = function () {
+            return Promise.resolve({ charging: true, chargingTime: 0, dischargingTime: Infinity, level: 1 });
+        };
+    }
+
+    if (navigator.permissions) {
+        const savedQuery = navigator.permissions.query.bind(navigator.permissions);
+        const denied = ['notifications', 'geolocation', 'camera', 'microphone'];
+        navigator.permissions.query = function (descriptor) {
+            if (descriptor && denied.indexOf(descriptor.name) !== -1)
+                return Promise.resolve({ state: 'denied' });
+            return savedQuery(descriptor);
+        };
+    }
+})();)JS");
+}
+
+// Storage may be unavailable (opaque origins, storage switched off): the
+// session storage hook is then skipped instead of failing the whole script.
+QString PrivacyEngine::getCookieBlockingJS() const
+{
+    return QStringLiteral(R"JS((function () {
+    'use strict';
+    const trackingDomains = [%1];
+    const BLOCK_ALL_COOKIES = %2;
+
+    function isTrackingDomain(domain) {
+        if (!domain)
+            return false;
+        const lower = String(domain).toLowerCase();
+        return trackingDomains.some(function (entry) { return lower.indexOf(entry) !== -1; });
+    }
+
+    const descriptor = Object.getOwnPropertyDescriptor(Document.prototype, 'cookie')
+        || Object.getOwnPropertyDescriptor(HTMLDocument.prototype, 'cookie');
+    if (descriptor && descriptor.set) {
+        Object.defineProperty(Document.prototype, 'cookie', {
+            configurable: true,
+            get: function () {
+                if (BLOCK_ALL_COOKIES)
+                    return '';
+                const cookies = descriptor.get.call(this);
+                return cookies.split(';').filter(function (cookie) {
+                    return !isTrackingDomain(cookie);
+                }).join(';');
+            },
+            set: function (value) {
+                if (BLOCK_ALL_COOKIES || isTrackingDomain(value))
+                    return;
+                descriptor.set.call(this, value);
+            }
+        });
+    }
+
+    function dropped(key, value) {
+        return BLOCK_ALL_COOKIES || isTrackingDomain(key) || isTrackingDomain(value);
+    }
+
+    const savedSetItem = Storage.prototype.setItem;
+    Storage.prototype.setItem = function (key, value) {
+        if (dropped(key, value))
+            return;
+        return savedSetItem.call(this, key, value);
+    };
+
+    try {
+        const storage = window.sessionStorage;
+        if (storage) {
+            const savedSessionSetItem = storage.setItem;
+            storage.setItem = function (key, value) {
+                if (dropped(key, value))
+                    return;
+                return savedSessionSetItem.call(storage, key, value);
+            };
+        }
+    } catch (e) {
+    }
+})();)JS").arg(jsArray(trackerDomains),
+              blockAllCookies ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+QString PrivacyEngine::getFontBlockingCSS() const
+{
+    return QStringLiteral(R"CSS(@font-face {
+    font-family: 'blocked' !important;
+}
+* {
+    font-family: -apple-system, BlinkMacSystemFont, 'Segoe UI', sans-serif !important;
+}
+)CSS");
+}

@@ -1,0 +1,288 @@
+#include "AccountServiceStub.h"
+#include "AccountSyncManager.h"
+#include "FakeTools.h"
+#include "ServiceEndpoints.h"
+#include "TempDataDir.h"
+#include "VPNManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSettings>
+#include <QtTest>
+
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+int modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// One browser's worth of account plumbing against a fresh stub.
+struct Fixture {
+    FakeTools tools;
+    TempDataDir dir;
+    AccountServiceStub stub;
+    std::unique_ptr<VPNManager> vpn;
+    std::unique_ptr<AccountSyncManager> sync;
+
+    Fixture()
+    {
+        stub.listen();
+        vpn = std::make_unique<VPNManager>();
+        sync = std::make_unique<AccountSyncManager>(vpn.get());
+        sync->setBaseUrl(stub.baseUrl());
+    }
+    QString appConfig() const { return dir.configDir() + QStringLiteral("/OrvexVPN/OrvexBrowser"); }
+    QString iniPath() const { return appConfig() + QStringLiteral("/orvexbrowser.ini"); }
+    QString confPath() const { return appConfig() + QStringLiteral("/vpn/orvexvpn.conf"); }
+};
+}
+
+class TestAccountSync : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("OrvexVPN"));
+        QCoreApplication::setApplicationName(QStringLiteral("OrvexBrowser"));
+    }
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+
+    void tokenStoreIsPrivate_data()
+    {
+        QTest::addColumn<int>("umaskValue");
+        QTest::addColumn<bool>("oldReadableFile");
+        QTest::newRow("umask 000") << 0 << false;
+        QTest::newRow("umask 022") << 022 << false;
+        QTest::newRow("old world-readable store") << 022 << true;
+    }
+    void tokenStoreIsPrivate()
+    {
+        QFETCH(int, umaskValue);
+        QFETCH(bool, oldReadableFile);
+        FakeTools tools;
+        TempDataDir dir;
+        const QString ini = dir.configDir() + QStringLiteral("/OrvexVPN/OrvexBrowser/orvexbrowser.ini");
+        if (oldReadableFile) {
+            QDir().mkpath(QFileInfo(ini).absolutePath());
+            QFile f(ini);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("[auth]\ntoken=old\nusername=bob\n");
+            f.close();
+            QVERIFY(::chmod(QFile::encodeName(ini).constData(), 0644) == 0);
+        }
+        const mode_t old = ::umask(mode_t(umaskValue));
+        {
+            VPNManager vpn;
+            AccountSyncManager sync(&vpn);
+            QCOMPARE(sync.tokenStorePath(), ini);
+            if (oldReadableFile)
+                QCOMPARE(sync.getSavedUsername(), QStringLiteral("bob"));
+            sync.saveToken(QStringLiteral("tok-1"), QStringLiteral("alice"));
+            QCOMPARE(modeOf(ini), 0600);
+            sync.saveToken(QStringLiteral("tok-2"), QStringLiteral("alice"));
+            QCOMPARE(modeOf(ini), 0600);
+        }
+        ::umask(old);
+        QVERIFY(readAll(ini).contains("token=tok-2"));
+        VPNManager vpn;
+        AccountSyncManager again(&vpn);
+        QCOMPARE(again.getSavedToken(), QStringLiteral("tok-2"));
+        QCOMPARE(again.getSavedUsername(), QStringLiteral("alice"));
+        QVERIFY(again.hasValidToken());
+        again.clearToken();
+        QVERIFY(!again.hasValidToken());
+        QSettings check(ini, QSettings::IniFormat);
+        QVERIFY(!check.contains(QStringLiteral("auth/token")));
+        QVERIFY(!check.contains(QStringLiteral("auth/username")));
+        QCOMPARE(modeOf(ini), 0600);
+    }
+
+    void syncSuccess()
+    {
+        Fixture f;
+        f.sync->saveToken(AccountServiceStub::sessionToken(), AccountServiceStub::userName());
+        QStringList order;
+        connect(f.vpn.get(), &VPNManager::keysUpdated, this, [&] {
+            // The keys are stored before listeners hear of them.
+            QCOMPARE(f.vpn->serverList().size(), 3);
+            order << QStringLiteral("keysUpdated");
+        });
+        connect(f.sync.get(), &AccountSyncManager::keysReceived, this, [&] { order << QStringLiteral("keysReceived"); });
+        connect(f.sync.get(), &AccountSyncManager::syncFinished, this, [&] { order << QStringLiteral("syncFinished"); });
+        QSignalSpy started(f.sync.get(), &AccountSyncManager::syncStarted);
+        QSignalSpy finished(f.sync.get(), &AccountSyncManager::syncFinished);
+
+        f.sync->syncKeys(QString());
+        QCOMPARE(started.size(), 1);
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), true);
+        QCOMPARE(finished.at(0).at(1).toString(), QStringLiteral("VPN keys synced successfully!"));
+        QCOMPARE(order, (QStringList{QStringLiteral("keysUpdated"), QStringLiteral("keysReceived"), QStringLiteral("syncFinished")}));
+        QCOMPARE(f.vpn->getStoredKeys(), AccountServiceStub::goodKeys());
+
+        const TestHttpServer::Request req = f.stub.server().requestsFor("/api/vpn/keys").last();
+        QCOMPARE(req.method, QByteArray("GET"));
+        QCOMPARE(req.header("content-type"), QByteArray("application/json"));
+        QCOMPARE(f.stub.lastKeysCookieToken(), AccountServiceStub::sessionToken().toUtf8());
+
+        const QJsonObject wg = AccountServiceStub::goodWireGuard();
+        const QString expected = QStringLiteral("[Interface]\nPrivateKey = %1\nAddress = %2\nDNS = 1.1.1.1\n\n[Peer]\n"
+                                                "PublicKey = %3\nEndpoint = %4\nAllowedIPs = 0.0.0.0/0\n"
+                                                "PersistentKeepalive = 25\n")
+                                     .arg(wg.value(QStringLiteral("private_key")).toString(),
+                                          wg.value(QStringLiteral("client_ip")).toString(),
+                                          wg.value(QStringLiteral("server_public_key")).toString(),
+                                          wg.value(QStringLiteral("endpoint")).toString());
+        QCOMPARE(QString::fromUtf8(readAll(f.confPath())), expected);
+        QCOMPARE(modeOf(f.confPath()), 0600);
+
+        // A given token is used instead of the stored one.
+        f.sync->clearToken();
+        f.sync->syncKeys(AccountServiceStub::sessionToken());
+        QTRY_COMPARE(finished.size(), 2);
+        QCOMPARE(finished.at(1).at(0).toBool(), true);
+    }
+
+    void syncWithoutWireGuardStillSucceeds()
+    {
+        Fixture f;
+        f.stub.setKeysReply(AccountServiceStub::KeysReply::NoWireGuard);
+        QSignalSpy finished(f.sync.get(), &AccountSyncManager::syncFinished);
+        f.sync->syncKeys(AccountServiceStub::sessionToken());
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), true);
+        QVERIFY(!QFileInfo::exists(f.confPath()));
+        QCOMPARE(f.vpn->serverList().size(), 3);
+    }
+
+    void syncFailures_data()
+    {
+        QTest::addColumn<int>("reply");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("tokenKept");
+        using K = AccountServiceStub::KeysReply;
+        QTest::newRow("error member") << int(K::Error) << "Subscription expired" << true;
+        QTest::newRow("401") << int(K::Unauthorized) << "Session expired. Please log in again." << false;
+        QTest::newRow("not JSON") << int(K::NotJson) << "Invalid response from server" << true;
+        QTest::newRow("array") << int(K::Array) << "Invalid response from server" << true;
+        QTest::newRow("PostUp line in endpoint") << int(K::InjectedEndpoint) << "Invalid response from server" << true;
+        QTest::newRow("slow reply") << int(K::Slow) << "Network error: " << true;
+    }
+    void syncFailures()
+    {
+        QFETCH(int, reply);
+        QFETCH(QString, message);
+        QFETCH(bool, tokenKept);
+        Fixture f;
+        f.stub.setKeysReply(AccountServiceStub::KeysReply(reply));
+        f.stub.setSlowDelayMs(5000);
+        f.sync->setTimeout(300);
+        f.sync->saveToken(AccountServiceStub::sessionToken(), AccountServiceStub::userName());
+        QSignalSpy finished(f.sync.get(), &AccountSyncManager::syncFinished);
+        QSignalSpy updated(f.vpn.get(), &VPNManager::keysUpdated);
+        QSignalSpy received(f.sync.get(), &AccountSyncManager::keysReceived);
+        f.sync->syncKeys(QString());
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), false);
+        if (message.endsWith(QLatin1Char(' ')))
+            QVERIFY2(finished.at(0).at(1).toString().startsWith(message), qPrintable(finished.at(0).at(1).toString()));
+        else
+            QCOMPARE(finished.at(0).at(1).toString(), message);
+        QTest::qWait(50);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(updated.size(), 0);
+        QCOMPARE(received.size(), 0);
+        QVERIFY(f.vpn->getStoredKeys().isEmpty());
+        QVERIFY(!QFileInfo::exists(f.confPath()));
+        QCOMPARE(f.sync->hasValidToken(), tokenKept);
+        QSettings ini(f.iniPath(), QSettings::IniFormat);
+        QCOMPARE(ini.contains(QStringLiteral("auth/token")), tokenKept);
+        QCOMPARE(ini.contains(QStringLiteral("auth/username")), tokenKept);
+    }
+
+    void networkError()
+    {
+        Fixture f;
+        f.sync->setBaseUrl(QStringLiteral("http://127.0.0.1:1"));
+        QSignalSpy finished(f.sync.get(), &AccountSyncManager::syncFinished);
+        f.sync->syncKeys(AccountServiceStub::sessionToken());
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), false);
+        QVERIFY(finished.at(0).at(1).toString().startsWith(QStringLiteral("Network error: ")));
+    }
+
+    void noUsableToken_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("none") << QString();
+        QTest::newRow("header injection") << QStringLiteral("abc\r\nX-Evil: 1");
+        QTest::newRow("cookie separator") << QStringLiteral("abc; other=1");
+    }
+    void noUsableToken()
+    {
+        QFETCH(QString, stored);
+        Fixture f;
+        if (!stored.isEmpty())
+            f.sync->saveToken(stored, QStringLiteral("mallory"));
+        QSignalSpy started(f.sync.get(), &AccountSyncManager::syncStarted);
+        QSignalSpy finished(f.sync.get(), &AccountSyncManager::syncFinished);
+        f.sync->syncKeys(QString());
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(1).toString(), QStringLiteral("No authentication token available. Please log in."));
+        QCOMPARE(started.size(), 0);
+        QTest::qWait(100);
+        QCOMPARE(f.stub.server().requests().size(), 0);
+    }
+
+    void managersOwnKeyFetch()
+    {
+        Fixture f;
+        ServiceEndpoints::setAccountUrl(f.stub.baseUrl());
+        QSignalSpy updated(f.vpn.get(), &VPNManager::keysUpdated);
+        f.vpn->fetchKeys(AccountServiceStub::sessionToken());
+        QTRY_COMPARE(updated.size(), 1);
+        ServiceEndpoints::reset();
+        QCOMPARE(updated.at(0).at(0).toJsonObject(), AccountServiceStub::goodKeys());
+        QCOMPARE(f.vpn->serverList().size(), 3);
+        QCOMPARE(f.stub.lastKeysCookieToken(), AccountServiceStub::sessionToken().toUtf8());
+    }
+
+    // Keys whose server list is hostile sync, but no file name leaves the
+    // temporary folder.
+    void traversalIdNeverBecomesAPath()
+    {
+        Fixture f;
+        f.stub.setKeysReply(AccountServiceStub::KeysReply::TraversalId);
+        QSignalSpy finished(f.sync.get(), &AccountSyncManager::syncFinished);
+        f.sync->syncKeys(AccountServiceStub::sessionToken());
+        QTRY_COMPARE(finished.size(), 1);
+        QSignalSpy errors(f.vpn.get(), &VPNManager::connectionError);
+        f.tools.clearCalls();
+        f.vpn->connectToCountry(QStringLiteral("Iceland"));
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to generate configuration."));
+        QVERIFY(!QFileInfo::exists(f.dir.path() + QStringLiteral("/evil.conf")));
+        QVERIFY(!QFileInfo::exists(f.dir.tempDir() + QStringLiteral("/orvex_../../evil.conf")));
+        QCOMPARE(f.tools.callsOf(QStringLiteral("wg-quick")), QStringList());
+        // The other servers still work.
+        f.vpn->connectToCountry(QStringLiteral("Germany"));
+        QTRY_COMPARE(f.tools.callsOf(QStringLiteral("wg-quick")),
+                     QStringList{QStringLiteral("wg-quick up ") + f.dir.tempDir() + QStringLiteral("/orvex_de1.conf")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAccountSync)
+#include "tst_accountsync.moc"

@@ -1,0 +1,287 @@
+#include "DataManager.h"
+#include "ModalDriver.h"
+#include "PasswordDialog.h"
+#include "TempDataDir.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+class TestPasswordDialog : public QObject
+{
+    Q_OBJECT
+
+    static QStringList rows(PasswordDialog &dialog)
+    {
+        QStringList out;
+        for (int r = 0; r < dialog.table()->rowCount(); ++r)
+            out.append(dialog.table()->item(r, 0)->text() + QLatin1Char('|') + dialog.table()->item(r, 1)->text()
+                       + QLatin1Char('|') + dialog.table()->item(r, 2)->text());
+        return out;
+    }
+    static QString clearPassword(const DataManager &data, const QString &url, const QString &user)
+    {
+        for (const QJsonValue &v : data.getPasswords()) {
+            const QJsonObject o = v.toObject();
+            if (o.value(QStringLiteral("url")).toString() == url && o.value(QStringLiteral("username")).toString() == user)
+                return DataManager::decryptPasswordStatic(o.value(QStringLiteral("password")).toString());
+        }
+        return QStringLiteral("<none>");
+    }
+    static void chooseFile(PasswordDialog &dialog, const QString &path, QStringList *captions = nullptr)
+    {
+        dialog.setFileChooser([path, captions](QWidget *, const QString &caption, const QString &, const QString &filter, bool) {
+            if (captions)
+                captions->append(caption + QLatin1Char('|') + filter);
+            return path;
+        });
+    }
+    static const QString mask() { return QStringLiteral("\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"); }
+
+private Q_SLOTS:
+    // Every warning fails, except the offscreen platform's note on each
+    // modal box it shows.
+    void init()
+    {
+        QTest::failOnWarning(QRegularExpression(
+            QStringLiteral("^(?!This plugin does not support propagateSizeHints\\(\\)$)")));
+    }
+
+    void parseImport_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("skipped");
+        QTest::newRow("empty array") << QByteArray("[]") << true << 0 << 0;
+        QTest::newRow("not json") << QByteArray("url,user,password\n") << false << 0 << 0;
+        QTest::newRow("empty file") << QByteArray() << false << 0 << 0;
+        QTest::newRow("object") << QByteArray("{\"url\":\"a\"}") << false << 0 << 0;
+        QTest::newRow("good and bad elements")
+            << QByteArray("[{\"url\":\"a\",\"username\":\"u\",\"password\":\"cA==\"},"
+                          " {\"url\":\"b\",\"username\":\"u\"},"
+                          " {\"url\":\"c\",\"username\":5,\"password\":\"x\"},"
+                          " {\"url\":\"\",\"username\":\"u\",\"password\":\"x\"},"
+                          " \"text\", 7, null,"
+                          " {\"url\":\"d\",\"username\":\"\",\"password\":\"\"}]")
+            << true << 2 << 6;
+    }
+    void parseImport()
+    {
+        QFETCH(QByteArray, bytes);
+        const PasswordDialog::ImportResult r = PasswordDialog::parseImport(bytes);
+        QTEST(r.ok, "ok");
+        QTEST(int(r.entries.size()), "entries");
+        QTEST(r.skipped, "skipped");
+        QCOMPARE(r.error.isEmpty(), r.ok);
+    }
+
+    void addEditShowDelete()
+    {
+        TempDataDir dir;
+        DataManager data;
+        PasswordDialog dialog(&data);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Password Manager"));
+        QCOMPARE(dialog.table()->rowCount(), 0);
+        QVERIFY(!dialog.editButton()->isEnabled());
+        QVERIFY(!dialog.deleteButton()->isEnabled());
+        QVERIFY(!dialog.showButton()->isEnabled());
+
+        ModalDriver driver;
+        for (const char *answer : {"https://site.example", "alice", "pw-alice", "https://site.example", "bob", "pw-bob"})
+            driver.enqueueText(QString::fromUtf8(answer));
+        QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
+        QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
+        QCOMPARE(driver.seen().size(), 6);
+        QCOMPARE(driver.seen().at(0).title, QStringLiteral("Add Password"));
+        QCOMPARE(driver.seen().at(0).label, QStringLiteral("Website URL:"));
+        QCOMPARE(driver.seen().at(1).label, QStringLiteral("Username:"));
+        QCOMPARE(driver.seen().at(2).label, QStringLiteral("Password:"));
+        QCOMPARE(driver.seen().at(2).echo, QLineEdit::Password);
+        QCOMPARE(rows(dialog), (QStringList{QStringLiteral("https://site.example|alice|") + mask(),
+                                            QStringLiteral("https://site.example|bob|") + mask()}));
+
+        // An empty answer adds nothing.
+        driver.enqueueText(QStringLiteral("https://x.example"));
+        driver.enqueueCancel();
+        driver.enqueueText(QStringLiteral("pw"));
+        QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
+        QCOMPARE(dialog.table()->rowCount(), 2);
+
+        // Show reveals the row's own login, not the site's first.
+        dialog.table()->selectRow(1);
+        QVERIFY(dialog.showButton()->isEnabled());
+        QTest::mouseClick(dialog.showButton(), Qt::LeftButton);
+        QCOMPARE(dialog.table()->item(1, 2)->text(), QStringLiteral("pw-bob"));
+        QCOMPARE(dialog.table()->item(0, 2)->text(), mask());
+
+        // Edit stores a new password for that login; the list is masked again.
+        driver.enqueueText(QStringLiteral("pw-bob-2"));
+        QTest::mouseClick(dialog.editButton(), Qt::LeftButton);
+        QCOMPARE(driver.seen().last().title, QStringLiteral("Edit Password"));
+        QCOMPARE(driver.seen().last().initialText, QString());
+        QCOMPARE(driver.seen().last().echo, QLineEdit::Password);
+        QCOMPARE(clearPassword(data, QStringLiteral("https://site.example"), QStringLiteral("bob")), QStringLiteral("pw-bob-2"));
+        QCOMPARE(clearPassword(data, QStringLiteral("https://site.example"), QStringLiteral("alice")), QStringLiteral("pw-alice"));
+        QCOMPARE(dialog.table()->item(1, 2)->text(), mask());
+
+        // Deleting alice's row leaves bob's login of the same site.
+        dialog.table()->selectRow(0);
+        QCOMPARE(dialog.table()->item(0, 1)->text(), QStringLiteral("alice"));
+        driver.enqueueButton(QMessageBox::No);
+        QTest::mouseClick(dialog.deleteButton(), Qt::LeftButton);
+        QCOMPARE(driver.seen().last().title, QStringLiteral("Delete Password"));
+        QCOMPARE(driver.seen().last().label, QStringLiteral("Are you sure you want to delete this password?"));
+        QCOMPARE(dialog.table()->rowCount(), 2);
+        dialog.table()->selectRow(0);
+        driver.enqueueButton(QMessageBox::Yes);
+        QTest::mouseClick(dialog.deleteButton(), Qt::LeftButton);
+        QCOMPARE(rows(dialog), QStringList{QStringLiteral("https://site.example|bob|") + mask()});
+        QCOMPARE(DataManager().getPasswords(), data.getPasswords());
+    }
+
+    void exportImportRoundTrip()
+    {
+        TempDataDir dir;
+        DataManager data;
+        data.addPassword(QStringLiteral("https://a.example"), QStringLiteral("ann"), QStringLiteral("Secret-A-1234"));
+        data.addPassword(QStringLiteral("https://b.example"), QStringLiteral("ben"), QStringLiteral("Secret-B-5678"));
+        const QJsonArray before = data.getPasswords();
+        PasswordDialog dialog(&data);
+        const QString path = dir.downloadDir() + QStringLiteral("/logins.json");
+        QStringList captions;
+        chooseFile(dialog, path, &captions);
+
+        ModalDriver driver;
+        driver.enqueueButton(QMessageBox::Ok);
+        QTest::mouseClick(dialog.exportButton(), Qt::LeftButton);
+        QCOMPARE(captions, QStringList{QStringLiteral("Export Passwords|JSON Files (*.json)")});
+        QCOMPARE(driver.seen().last().title, QStringLiteral("Export"));
+        QCOMPARE(driver.seen().last().label, QStringLiteral("Passwords exported successfully!"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray exported = file.readAll();
+        QVERIFY(!exported.contains("Secret-A"));
+        QVERIFY(!exported.contains("Secret-B"));
+        QCOMPARE(QJsonDocument::fromJson(exported).array(), before);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+
+        // Change the store, then import: the file's logins come back and
+        // replace the same website and user name; others stay.
+        data.addPassword(QStringLiteral("https://a.example"), QStringLiteral("ann"), QStringLiteral("changed"));
+        data.addPassword(QStringLiteral("https://c.example"), QStringLiteral("cy"), QStringLiteral("Secret-C"));
+        driver.enqueueButton(QMessageBox::Ok);
+        QTest::mouseClick(dialog.importButton(), Qt::LeftButton);
+        QCOMPARE(captions.last(), QStringLiteral("Import Passwords|JSON Files (*.json)"));
+        QCOMPARE(driver.seen().last().title, QStringLiteral("Import"));
+        QCOMPARE(driver.seen().last().label, QStringLiteral("Passwords imported successfully!"));
+        QCOMPARE(data.getPasswords().size(), 3);
+        QCOMPARE(clearPassword(data, QStringLiteral("https://a.example"), QStringLiteral("ann")), QStringLiteral("Secret-A-1234"));
+        QCOMPARE(clearPassword(data, QStringLiteral("https://b.example"), QStringLiteral("ben")), QStringLiteral("Secret-B-5678"));
+        QCOMPARE(clearPassword(data, QStringLiteral("https://c.example"), QStringLiteral("cy")), QStringLiteral("Secret-C"));
+        QCOMPARE(dialog.table()->rowCount(), 3);
+        QVERIFY(!dir.readFile(QStringLiteral("passwords.json")).contains("Secret"));
+    }
+
+    void importCountsSkippedEntries()
+    {
+        TempDataDir dir;
+        DataManager data;
+        PasswordDialog dialog(&data);
+        const QString path = dir.downloadDir() + QStringLiteral("/mixed.json");
+        QJsonArray array{QJsonObject{{QStringLiteral("url"), QStringLiteral("https://ok.example")},
+                                     {QStringLiteral("username"), QStringLiteral("u")},
+                                     {QStringLiteral("password"), DataManager::encryptPasswordStatic(QStringLiteral("pw"))}},
+                         QJsonObject{{QStringLiteral("url"), QStringLiteral("https://bad.example")}}};
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QJsonDocument(array).toJson());
+        f.close();
+        chooseFile(dialog, path);
+        ModalDriver driver;
+        driver.enqueueButton(QMessageBox::Ok);
+        dialog.onImportPasswords();
+        QVERIFY(driver.seen().last().label.startsWith(QStringLiteral("Passwords imported successfully!")));
+        QVERIFY(driver.seen().last().label.contains(QStringLiteral("1 of 2 entries were skipped")));
+        QCOMPARE(rows(dialog), QStringList{QStringLiteral("https://ok.example|u|") + mask()});
+        QCOMPARE(clearPassword(data, QStringLiteral("https://ok.example"), QStringLiteral("u")), QStringLiteral("pw"));
+    }
+
+    void damagedImportChangesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no such file
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing file") << QByteArray() << QStringLiteral("No such file");
+        QTest::newRow("text file") << QByteArray("just some notes\n") << QStringLiteral("not valid JSON");
+        QTest::newRow("object") << QByteArray("{\"passwords\": []}") << QStringLiteral("does not hold a list");
+        QTest::newRow("truncated") << QByteArray("[{\"url\": \"https://a\", \"user") << QStringLiteral("not valid JSON");
+    }
+    void damagedImportChangesNothing()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        TempDataDir dir;
+        DataManager data;
+        data.addPassword(QStringLiteral("https://keep.example"), QStringLiteral("k"), QStringLiteral("pw"));
+        const QByteArray storeBefore = dir.readFile(QStringLiteral("passwords.json"));
+        const QString path = dir.downloadDir() + QStringLiteral("/in.json");
+        if (!content.isNull()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        PasswordDialog dialog(&data);
+        chooseFile(dialog, path);
+        ModalDriver driver;
+        driver.enqueueButton(QMessageBox::Ok);
+        dialog.onImportPasswords();
+        QCOMPARE(driver.seen().size(), 1);
+        QCOMPARE(driver.seen().first().title, QStringLiteral("Import"));
+        QVERIFY2(driver.seen().first().label.startsWith(QStringLiteral("Import failed: ")), qPrintable(driver.seen().first().label));
+        QVERIFY2(driver.seen().first().label.contains(reason), qPrintable(driver.seen().first().label));
+        QCOMPARE(dir.readFile(QStringLiteral("passwords.json")), storeBefore);
+        QCOMPARE(dialog.table()->rowCount(), 1);
+    }
+
+    void exportFailureIsReported()
+    {
+        TempDataDir dir;
+        DataManager data;
+        PasswordDialog dialog(&data);
+        // A path below a regular file can't be created, even by root.
+        const QString blocker = dir.downloadDir() + QStringLiteral("/file");
+        QFile f(blocker);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        chooseFile(dialog, blocker + QStringLiteral("/out.json"));
+        ModalDriver driver;
+        driver.enqueueButton(QMessageBox::Ok);
+        dialog.onExportPasswords();
+        QCOMPARE(driver.seen().size(), 1);
+        QVERIFY2(driver.seen().first().label.startsWith(QStringLiteral("Export failed: ")), qPrintable(driver.seen().first().label));
+    }
+
+    void cancelledFileChoiceDoesNothing()
+    {
+        TempDataDir dir;
+        DataManager data;
+        PasswordDialog dialog(&data);
+        chooseFile(dialog, QString());
+        ModalDriver driver;
+        dialog.onExportPasswords();
+        dialog.onImportPasswords();
+        QVERIFY(driver.seen().isEmpty());
+        QVERIFY(QDir(dir.downloadDir()).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPasswordDialog)
+#include "tst_passworddialog.moc"

@@ -1,0 +1,1 @@
+set_tests_properties(tst_realtunnel PROPERTIES TIMEOUT 120)
