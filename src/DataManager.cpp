@@ -1,5 +1,7 @@
 #include "DataManager.h"
 
+#include <QSet>
+
 #include "StoreFile.h"
 
 #include <QByteArray>
@@ -185,6 +187,18 @@ void DataManager::removeHistory(const QString &url)
     saveHistory();
 }
 
+void DataManager::removeHistory(const QStringList &urls)
+{
+    const QSet<QString> gone(urls.cbegin(), urls.cend());
+    QJsonArray kept;
+    for (const QJsonValue &old : std::as_const(history)) {
+        if (!gone.contains(old[QLatin1String("url")].toString()))
+            kept.append(old);
+    }
+    history = kept;
+    saveHistory();
+}
+
 void DataManager::clearHistory()
 {
     history = QJsonArray();
@@ -193,17 +207,28 @@ void DataManager::clearHistory()
 
 void DataManager::addPassword(const QString &url, const QString &username, const QString &password)
 {
-    const QJsonObject record{{QStringLiteral("url"), url},
-                             {QStringLiteral("username"), username},
-                             {QStringLiteral("password"), encryptPassword(password)},
-                             {QStringLiteral("added"), now()}};
-    QJsonArray updated;
-    for (const QJsonValue &old : std::as_const(passwords)) {
-        if (old[QLatin1String("url")].toString() != url || old[QLatin1String("username")].toString() != username)
-            updated.append(old);
+    addPasswords({Login{url, username, password}});
+}
+
+void DataManager::addPasswords(const QList<Login> &logins)
+{
+    if (logins.isEmpty())
+        return;
+    const QString stamp = now();
+    for (const Login &login : logins) {
+        const QJsonObject record{{QStringLiteral("url"), login.url},
+                                 {QStringLiteral("username"), login.username},
+                                 {QStringLiteral("password"), encryptPassword(login.password)},
+                                 {QStringLiteral("added"), stamp}};
+        QJsonArray updated;
+        for (const QJsonValue &old : std::as_const(passwords)) {
+            if (old[QLatin1String("url")].toString() != login.url
+                || old[QLatin1String("username")].toString() != login.username)
+                updated.append(old);
+        }
+        updated.append(record);
+        passwords = updated;
     }
-    updated.append(record);
-    passwords = updated;
     savePasswords();
 }
 

@@ -33,12 +33,19 @@ public:
     QJsonArray getHistory() const { return history; }
     void addHistory(const QString &url, const QString &title);
     void removeHistory(const QString &url);
+    void removeHistory(const QStringList &urls); // one write for many entries
     void clearHistory();
     void saveHistory();
 
     // "password" values stay obfuscated; see decryptPasswordStatic().
     QJsonArray getPasswords() const { return passwords; }
     void addPassword(const QString &url, const QString &username, const QString &password);
+    struct Login {
+        QString url;
+        QString username;
+        QString password; // plain text
+    };
+    void addPasswords(const QList<Login> &logins); // as addPassword for each, one write
     void removePassword(const QString &url);                          // every login of the site
     void removePassword(const QString &url, const QString &username); // that login only
     void savePasswords();

@@ -179,13 +179,8 @@ void HistoryDialog::onDeleteSelected()
             urls.append(cell->text());
     }
     if (m_data) {
-        // Each removal rewrites the file; when every entry goes, one write does.
-        if (QSet<QString>(urls.cbegin(), urls.cend()).size() >= m_data->getHistory().size()) {
-            m_data->clearHistory();
-        } else {
-            for (const QString &url : std::as_const(urls))
-                m_data->removeHistory(url);
-        }
+        // One write however many rows go.
+        m_data->removeHistory(urls);
     }
     updateTable();
 }

@@ -263,8 +263,11 @@ void PasswordDialog::onImportPasswords()
         return;
     }
     // Same website and user name: the imported login replaces the stored one.
+    QList<DataManager::Login> logins;
+    logins.reserve(result.entries.size());
     for (const ImportEntry &entry : result.entries)
-        m_data->addPassword(entry.url, entry.username, DataManager::decryptPasswordStatic(entry.storedPassword));
+        logins.append({entry.url, entry.username, DataManager::decryptPasswordStatic(entry.storedPassword)});
+    m_data->addPasswords(logins); // one write for the whole file
     updateTable();
     QString message = QStringLiteral("Passwords imported successfully!");
     if (result.skipped > 0)

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QPixmap>
+#include <QUrl>
+#include <QWidget>
+
+class DevTools;
+class FaviconManager;
+class PrivacyEngine;
+class QVBoxLayout;
+class QWebEngineDownloadRequest;
+class QWebEngineView;
+
+// The content of one tab: a web view with its own privacy engine, favicon
+// fetcher, optional developer tools, zoom, reader-mode and mute state.
+class BrowserWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    // privacySettings: the stored settings object; the tab's privacy engine
+    // starts from it (a missing switch counts as on) before any page loads.
+    explicit BrowserWindow(QWidget *parent = nullptr, const QJsonObject &privacySettings = QJsonObject());
+    ~BrowserWindow() override;
+
+    static QString vpnWarningAddress() { return QStringLiteral("about:vpn-required"); }
+    static QString vpnWarningHtml();
+    static QString readerModeScript();
+
+    void loadUrl(const QUrl &url);
+    void goBack();
+    void goForward();
+    void reload();
+    bool canGoBack() const;
+    bool canGoForward() const;
+    QUrl url() const;
+    QString title() const;
+
+    void findInPage(const QString &text);
+    void findNext();
+    void findPrevious();
+
+    // Renders the page to "<temp>/orvexbrowser_print.pdf" and opens it.
+    void print();
+    void printToPdf(const QString &filePath);
+    static QString printFilePath();
+
+    void zoomIn();
+    void zoomOut();
+    void zoomReset();
+    void setZoomFactor(double factor);
+    double zoomFactor() const { return zoomLevel; }
+
+    void showDevTools();
+    void hideDevTools();
+    bool isDevToolsVisible() const;
+    DevTools *devToolsPanel() const { return devTools; }
+
+    QPixmap favicon() const { return currentFavicon; }
+    void toggleReaderMode();
+    bool isReaderMode() const { return readerMode; }
+    void setMuted(bool mute);
+    bool isMuted() const { return muted; }
+
+    // Shows the VPN warning page. The web address that was refused (given, or
+    // the page being replaced) is remembered until the tab navigates elsewhere,
+    // so the session keeps it and the tab can return to it.
+    void showVPNWarning(const QUrl &refusedUrl = QUrl());
+    bool isShowingVPNWarning() const;
+    QUrl refusedUrl() const { return pendingUrl; }
+    // What the session stores for this tab: the refused address while the
+    // warning page stands in for it, otherwise the current address.
+    QString sessionUrl() const;
+
+    QWebEngineView *webView() const { return view; }
+    PrivacyEngine *privacy() const { return privacyEngine; }
+
+Q_SIGNALS:
+    void urlChanged(const QUrl &url);
+    void titleChanged(const QString &title);
+    void loadStarted();
+    void loadFinished(bool ok);
+    void faviconChanged(const QPixmap &pixmap);
+    void zoomFactorChanged(double factor);
+    void downloadRequested(QWebEngineDownloadRequest *download);
+
+private Q_SLOTS:
+    void onUrlChanged(const QUrl &url);
+    void onTitleChanged(const QString &title);
+    void onLoadStarted();
+    void onLoadFinished(bool ok);
+    void onFaviconLoaded(const QUrl &pageUrl, const QPixmap &icon);
+
+private:
+    void onProfileDownload(QWebEngineDownloadRequest *download);
+    void renderPdf(const QString &filePath, bool openWhenDone);
+
+    QVBoxLayout *layout = nullptr;
+    QWebEngineView *view = nullptr;
+    PrivacyEngine *privacyEngine = nullptr;
+    DevTools *devTools = nullptr;
+    FaviconManager *faviconManager = nullptr;
+    QPixmap currentFavicon;
+    double zoomLevel = 1.0;
+    bool readerMode = false;
+    bool muted = false;
+    QUrl pendingUrl;
+};

@@ -1,0 +1,524 @@
+#include "CommandPalette.h"
+#include "MainWindow.h"
+#include "FakeTools.h"
+#include "ServiceEndpoints.h"
+#include "TempDataDir.h"
+#include "TestHttpServer.h"
+
+#include "VPNManager.h"
+
+#include <QCompleter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QListWidget>
+#include <QNetworkCookie>
+#include <QWebEngineCookieStore>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QtTest>
+
+namespace {
+const QStringList fixedNames = {
+    QStringLiteral("New Tab"),         QStringLiteral("Close Tab"),       QStringLiteral("Connect VPN"),
+    QStringLiteral("Toggle AI Panel"), QStringLiteral("Developer Tools"), QStringLiteral("History"),
+    QStringLiteral("Bookmarks"),       QStringLiteral("Downloads"),       QStringLiteral("Settings"),
+    QStringLiteral("Print"),           QStringLiteral("Find in Page"),    QStringLiteral("Fullscreen"),
+    QStringLiteral("Reader Mode"),     QStringLiteral("Connect Iceland"), QStringLiteral("Connect USA"),
+    QStringLiteral("Connect Germany"), QStringLiteral("Disconnect VPN"),  QStringLiteral("Ghost Mode"),
+    QStringLiteral("Wipe History"),    QStringLiteral("Wipe Everything"), QStringLiteral("Privacy Dashboard"),
+    QStringLiteral("Login / Sync Keys")};
+
+// Names of the listed rows, in list order, taken back from the row texts.
+QStringList listedNames(const CommandPalette &p)
+{
+    QStringList out;
+    for (int i = 0; i < p.listWidget()->count(); ++i) {
+        const int index = p.listWidget()->item(i)->data(Qt::UserRole).toInt();
+        out << p.commandItems().value(index).name;
+        if (p.listWidget()->item(i)->text() != CommandPalette::rowText(p.commandItems().value(index)))
+            out << QStringLiteral("<row text mismatch>");
+    }
+    return out;
+}
+
+void type(QWidget *w, const QString &text)
+{
+    QTest::keyClicks(w, text);
+}
+
+QJsonArray readArray(const TempDataDir &dir, const QString &name)
+{
+    return QJsonDocument::fromJson(dir.readFile(name)).array();
+}
+}
+
+class TestCommandPalette : public QObject
+{
+    Q_OBJECT
+
+    FakeTools *tools = nullptr;
+    TempDataDir *dataDir = nullptr;
+    TestHttpServer *account = nullptr;
+    MainWindow *window = nullptr;
+    CommandPalette *palette = nullptr;
+
+    // The window reads its data folder when it is built, so seed files first.
+    void startWindow()
+    {
+        window = new MainWindow;
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        palette = new CommandPalette(window);
+    }
+    bool hasRealWindow() const { return window && window->tabs() && window->data(); }
+
+    void open()
+    {
+        palette->show();
+        palette->raise();
+        palette->activateWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(palette));
+    }
+
+    // Selects the row of `name` with the arrow keys after typing `query`, then presses Return.
+    void run(const QString &query, const QString &name)
+    {
+        open();
+        QTest::keyClicks(palette->searchField(), query);
+        QListWidget *list = palette->listWidget();
+        for (int guard = 0; guard < list->count(); ++guard) {
+            const int index = list->currentItem()->data(Qt::UserRole).toInt();
+            if (palette->commandItems().value(index).name == name)
+                break;
+            QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        }
+        QCOMPARE(palette->commandItems().value(list->currentItem()->data(Qt::UserRole).toInt()).name, name);
+        QTest::keyClick(palette->searchField(), Qt::Key_Return);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Start the web engine here: its start-up notes about the missing GPU are not the product's.
+        QWebEngineProfile::defaultProfile()->cookieStore();
+    }
+    void init()
+    {
+        // The offscreen platform reports window operations it lacks (raise,
+        // keyboard grab of the popup); anything else is a real warning.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support ).*")));
+        tools = new FakeTools;
+        dataDir = new TempDataDir;
+        account = new TestHttpServer;
+        QVERIFY(account->listen());
+        account->setPage("/", "<html><body>home</body></html>");
+        ServiceEndpoints::setAccountUrl(account->baseUrl());
+    }
+    void cleanup()
+    {
+        delete window; // owns the palette
+        window = nullptr;
+        palette = nullptr;
+        delete account;
+        account = nullptr;
+        ServiceEndpoints::reset();
+        delete dataDir;
+        dataDir = nullptr;
+        delete tools;
+        tools = nullptr;
+    }
+
+    void matching_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("expected");
+        const QString n = QStringLiteral("Connect Iceland");
+        const QString d = QStringLiteral("VPN: Connect to Iceland server");
+        QTest::newRow("empty query") << QString() << n << d << true;
+        QTest::newRow("title substring") << QStringLiteral("ice") << n << d << true;
+        QTest::newRow("upper-case query") << QStringLiteral("ICELAND") << n << d << true;
+        QTest::newRow("description only") << QStringLiteral("vpn:") << n << d << true;
+        QTest::newRow("across fields") << QStringLiteral("iceland vpn") << n << d << false;
+        QTest::newRow("not trimmed") << QStringLiteral(" connect") << n << d << true;
+        QTest::newRow("leading blank fails") << QStringLiteral(" ice") << QStringLiteral("Iceland") << QString() << false;
+        QTest::newRow("words not split") << QStringLiteral("connect germany") << n << d << false;
+        QTest::newRow("no match") << QStringLiteral("zzz") << n << d << false;
+        QTest::newRow("icon not searched") << QStringLiteral("\U0001F1EE") << n << d << false;
+        QTest::newRow("regex chars literal") << QStringLiteral(".*") << n << d << false;
+        QTest::newRow("slash in title") << QStringLiteral("n / s") << QStringLiteral("Login / Sync Keys") << QString() << true;
+    }
+    void matching()
+    {
+        QFETCH(QString, query);
+        QFETCH(QString, name);
+        QFETCH(QString, description);
+        QFETCH(bool, expected);
+        QCOMPARE(CommandPalette::matches(query, name, description), expected);
+    }
+
+    void rowText()
+    {
+        const CommandPalette::CommandItem item{QStringLiteral("New Tab"), QStringLiteral("Open a new browser tab"),
+                                               QStringLiteral("\U0001F4C4"), {}};
+        QCOMPARE(CommandPalette::rowText(item), QStringLiteral("\U0001F4C4  New Tab\n    Open a new browser tab"));
+    }
+
+    void listingOnOpen()
+    {
+        startWindow();
+        QVERIFY(palette->commandItems().isEmpty());
+        const int tabCount = window->tabs() ? window->tabs()->count() : 0;
+        open();
+        QCOMPARE(palette->size(), QSize(600, 400));
+        QCOMPARE(palette->geometry().center(), window->geometry().center());
+        QCOMPARE(listedNames(*palette).mid(0, 22), fixedNames);
+        QCOMPARE(palette->listWidget()->count(), 22 + tabCount);
+        QCOMPARE(palette->listWidget()->currentRow(), 0);
+        QCOMPARE(palette->listWidget()->selectedItems(), QList<QListWidgetItem *>{palette->listWidget()->item(0)});
+        QVERIFY(palette->searchField()->text().isEmpty());
+        QTRY_VERIFY(palette->searchField()->hasFocus());
+        for (int i = 0; i < palette->listWidget()->count(); ++i)
+            QCOMPARE(palette->listWidget()->item(i)->data(Qt::UserRole).toInt(), i);
+    }
+
+    void reopeningDropsQuery()
+    {
+        startWindow();
+        open();
+        type(palette->searchField(), QStringLiteral("wipe"));
+        QCOMPARE(palette->listWidget()->count(), 2);
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+        QVERIFY(!palette->isVisible());
+        open();
+        QVERIFY(palette->searchField()->text().isEmpty());
+        QCOMPARE(listedNames(*palette).mid(0, 22), fixedNames);
+        QCOMPARE(palette->listWidget()->currentRow(), 0);
+    }
+
+    void filtering_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("tabEntries");
+        const QStringList vpn{QStringLiteral("Connect VPN"),     QStringLiteral("Connect Iceland"),
+                              QStringLiteral("Connect USA"),     QStringLiteral("Connect Germany"),
+                              QStringLiteral("Disconnect VPN"),  QStringLiteral("Login / Sync Keys")};
+        QTest::newRow("vpn") << QStringLiteral("vpn") << vpn << false;
+        QTest::newRow("VpN") << QStringLiteral("VpN") << vpn << false;
+        const QStringList tab{QStringLiteral("New Tab"), QStringLiteral("Close Tab")};
+        QTest::newRow("tab") << QStringLiteral("tab") << tab << true;
+        QTest::newRow("TAB") << QStringLiteral("TAB") << tab << true;
+        QTest::newRow("cookies") << QStringLiteral("cookies")
+                                 << QStringList{QStringLiteral("Ghost Mode"), QStringLiteral("Wipe Everything")} << false;
+        QTest::newRow("nothing") << QStringLiteral("no such command") << QStringList() << false;
+    }
+    void filtering()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, tabEntries);
+        startWindow();
+        for (int i = 0; tabEntries && window->tabs() && i < window->tabs()->count(); ++i)
+            expected << QStringLiteral("Switch to Tab: ") + window->tabs()->tabText(i);
+        open();
+        type(palette->searchField(), query);
+        QCOMPARE(listedNames(*palette), expected);
+        QCOMPARE(palette->listWidget()->currentRow(), expected.isEmpty() ? -1 : 0);
+    }
+
+    void noMatchKeysDoNothing()
+    {
+        startWindow();
+        open();
+        type(palette->searchField(), QStringLiteral("zzz"));
+        QCOMPARE(palette->listWidget()->count(), 0);
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Return, Qt::Key_Enter}) {
+            QTest::keyClick(palette->searchField(), key);
+            QVERIFY(palette->isVisible());
+            QCOMPARE(palette->listWidget()->currentRow(), -1);
+        }
+        QCOMPARE(palette->searchField()->text(), QStringLiteral("zzz"));
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+        QVERIFY(!palette->isVisible());
+    }
+
+    void upDownStopAtEnds()
+    {
+        startWindow();
+        open();
+        type(palette->searchField(), QStringLiteral("vpn: connect "));
+        QCOMPARE(palette->listWidget()->count(), 3);
+        QTest::keyClick(palette->searchField(), Qt::Key_Up);
+        QCOMPARE(palette->listWidget()->currentRow(), 0);
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QCOMPARE(palette->listWidget()->currentRow(), 2);
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QCOMPARE(palette->listWidget()->currentRow(), 2);
+        QTest::keyClick(palette->searchField(), Qt::Key_Up);
+        QCOMPARE(palette->listWidget()->currentRow(), 1);
+        // The arrows move the list, not the text cursor; other keys still edit.
+        QCOMPARE(palette->searchField()->text(), QStringLiteral("vpn: connect "));
+        QTest::keyClick(palette->searchField(), Qt::Key_Backspace);
+        QCOMPARE(palette->searchField()->text(), QStringLiteral("vpn: connect"));
+    }
+
+    void runningHidesPalette_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<int>("how");
+        QTest::newRow("Return") << QStringLiteral("new tab") << 0;
+        QTest::newRow("Enter") << QStringLiteral("fullscreen") << 1;
+        QTest::newRow("click") << QStringLiteral("print") << 2;
+        QTest::newRow("wipe") << QStringLiteral("wipe everything") << 0;
+        QTest::newRow("close tab") << QStringLiteral("close tab") << 0;
+    }
+    void runningHidesPalette()
+    {
+        QFETCH(QString, query);
+        QFETCH(int, how);
+        startWindow();
+        open();
+        type(palette->searchField(), query);
+        QCOMPARE(palette->listWidget()->count(), 1);
+        if (how == 0)
+            QTest::keyClick(palette->searchField(), Qt::Key_Return);
+        else if (how == 1)
+            QTest::keyClick(palette->searchField(), Qt::Key_Enter, Qt::KeypadModifier);
+        else
+            QTest::mouseClick(palette->listWidget()->viewport(), Qt::LeftButton, {},
+                              palette->listWidget()->visualItemRect(palette->listWidget()->item(0)).center());
+        QVERIFY(!palette->isVisible());
+        QVERIFY(!palette->testAttribute(Qt::WA_DeleteOnClose));
+    }
+
+    void tabEntriesFollowTabs()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        QTabWidget *tabs = window->tabs();
+        window->onNewTab();
+        window->onNewTab();
+        QCOMPARE(tabs->count(), 3);
+        tabs->setTabText(0, QStringLiteral("Alpha"));
+        tabs->setTabText(1, QStringLiteral("Same"));
+        tabs->setTabText(2, QStringLiteral("Same"));
+        open();
+        QCOMPARE(listedNames(*palette).mid(22), (QStringList{QStringLiteral("Switch to Tab: Alpha"),
+                                                             QStringLiteral("Switch to Tab: Same"),
+                                                             QStringLiteral("Switch to Tab: Same")}));
+        QCOMPARE(palette->commandItems().at(22).description, QStringLiteral("Jump to open tab"));
+        QCOMPARE(palette->commandItems().at(22).icon, QStringLiteral("\U0001F4D1"));
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+
+        // Changes while hidden show up on the next opening.
+        tabs->setTabText(0, QStringLiteral("Renamed"));
+        window->onNewTab();
+        tabs->setTabText(3, QStringLiteral("Fourth"));
+        tabs->setCurrentIndex(0);
+        open();
+        QCOMPARE(listedNames(*palette).mid(22), (QStringList{QStringLiteral("Switch to Tab: Renamed"),
+                                                             QStringLiteral("Switch to Tab: Same"),
+                                                             QStringLiteral("Switch to Tab: Same"),
+                                                             QStringLiteral("Switch to Tab: Fourth")}));
+        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+
+        // Two tabs with one title: each entry reaches its own tab.
+        run(QStringLiteral("switch to tab: same"), QStringLiteral("Switch to Tab: Same"));
+        QCOMPARE(tabs->currentIndex(), 1);
+        open();
+        QTest::keyClicks(palette->searchField(), QStringLiteral("switch to tab: same"));
+        QTest::keyClick(palette->searchField(), Qt::Key_Down);
+        QTest::keyClick(palette->searchField(), Qt::Key_Return);
+        QCOMPARE(tabs->currentIndex(), 2);
+    }
+
+    void paletteHiddenBeforeCommandRuns()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        window->onNewTab();
+        QList<bool> visibleWhenRun;
+        connect(window->tabs(), &QTabWidget::currentChanged, palette,
+                [&] { visibleWhenRun << palette->isVisible(); });
+        connect(window->statusBar(), &QStatusBar::messageChanged, palette,
+                [&](const QString &m) { if (!m.isEmpty()) visibleWhenRun << palette->isVisible(); });
+        window->tabs()->setTabText(0, QStringLiteral("First"));
+        window->tabs()->setCurrentIndex(1);
+        visibleWhenRun.clear();
+        run(QStringLiteral("tab: "), QStringLiteral("Switch to Tab: First"));
+        QCOMPARE(window->tabs()->currentIndex(), 0);
+        run(QStringLiteral("wipe history"), QStringLiteral("Wipe History"));
+        QCOMPARE(visibleWhenRun, (QList<bool>{false, false}));
+    }
+
+    void oneClickRunsOnce()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        const int before = window->tabs()->count();
+        open();
+        QTest::keyClicks(palette->searchField(), QStringLiteral("new tab"));
+        QListWidgetItem *item = palette->listWidget()->currentItem();
+        // Single-click desktops report a click as clicked and activated.
+        emit palette->listWidget()->itemClicked(item);
+        emit palette->listWidget()->itemActivated(item);
+        QCOMPARE(window->tabs()->count(), before + 1);
+    }
+
+    void vpnCommandsConnectByCountry_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("serverId");
+        QTest::newRow("Iceland") << QStringLiteral("Connect Iceland") << QStringLiteral("is1");
+        QTest::newRow("USA") << QStringLiteral("Connect USA") << QStringLiteral("us1");
+        QTest::newRow("Germany") << QStringLiteral("Connect Germany") << QStringLiteral("de1");
+    }
+    void vpnCommandsConnectByCountry()
+    {
+        // WireGuard keys are 32 bytes in Base64.
+        const QString serverKey = QString::fromLatin1(QByteArray(32, '\x11').toBase64());
+        const QString clientKey = QString::fromLatin1(QByteArray(32, '\x22').toBase64());
+        QFETCH(QString, command);
+        QFETCH(QString, serverId);
+        startWindow();
+        if (!window->vpn())
+            QSKIP("needs the main window with its VPN manager");
+        auto server = [&](const char *id, const char *country) {
+            return QJsonObject{{QStringLiteral("id"), QString::fromLatin1(id)},
+                               {QStringLiteral("name"), QString::fromLatin1(country) + QStringLiteral(" 1")},
+                               {QStringLiteral("country"), QString::fromLatin1(country)},
+                               {QStringLiteral("address"), QStringLiteral("127.0.0.1")},
+                               {QStringLiteral("flag"), QString()},
+                               {QStringLiteral("public_key"), serverKey}};
+        };
+        window->vpn()->setStoredKeys(QJsonObject{
+            {QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("private_key"), clientKey},
+                                                      {QStringLiteral("client_ip"), QStringLiteral("10.8.0.2")}}},
+            {QStringLiteral("available_servers"),
+             QJsonArray{server("is1", "Iceland"), server("us1", "USA"), server("de1", "Germany")}}});
+        tools->clearCalls();
+        run(command.toLower(), command);
+        QTRY_VERIFY(!tools->callsOf(QStringLiteral("wg-quick")).isEmpty());
+        const QString call = tools->callsOf(QStringLiteral("wg-quick")).first();
+        QVERIFY2(call.startsWith(QStringLiteral("wg-quick up ")), qPrintable(call));
+        QVERIFY2(call.endsWith(QStringLiteral("/orvex_") + serverId + QStringLiteral(".conf")), qPrintable(call));
+    }
+
+    void wipingData_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("emptied");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("history") << QStringLiteral("Wipe History") << QStringLiteral("History cleared!")
+                                 << QStringList{QStringLiteral("history.json")}
+                                 << QStringList{QStringLiteral("bookmarks.json"), QStringLiteral("passwords.json"),
+                                                QStringLiteral("settings.json")};
+        QTest::newRow("everything") << QStringLiteral("Wipe Everything") << QStringLiteral("All data cleared!")
+                                    << QStringList{QStringLiteral("history.json"), QStringLiteral("bookmarks.json"),
+                                                   QStringLiteral("passwords.json"), QStringLiteral("session.json")}
+                                    << QStringList{QStringLiteral("settings.json")};
+    }
+    void wipingData()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, message);
+        QFETCH(QStringList, emptied);
+        QFETCH(QStringList, kept);
+        dataDir->writeFile(QStringLiteral("history.json"),
+                           QByteArray("[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]"));
+        dataDir->writeFile(QStringLiteral("bookmarks.json"),
+                           QByteArray("[{\"added\":\"2025-03-01T14:05:09\",\"title\":\"B\",\"url\":\"https://b.example/\"}]"));
+        dataDir->writeFile(QStringLiteral("passwords.json"),
+                           QByteArray("[{\"added\":\"2025-03-01T14:05:09\",\"password\":\"cHc=\",\"url\":\"https://c.example/\",\"username\":\"u\"}]"));
+        dataDir->writeFile(QStringLiteral("settings.json"), QByteArray("{\"theme\":\"dark\"}"));
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        QMap<QString, QByteArray> before;
+        for (const QString &name : kept)
+            before.insert(name, dataDir->readFile(name));
+
+        const QAbstractItemModel *completions = window->addressBar()->completer()->model();
+        QVERIFY(!completions->match(completions->index(0, 0), Qt::DisplayRole, QStringLiteral("https://a.example/"))
+                     .isEmpty());
+
+        QElapsedTimer clock;
+        clock.start();
+        run(command.toLower(), command);
+        QCOMPARE(window->statusBar()->currentMessage(), message);
+        for (const QString &name : emptied) {
+            QVERIFY2(QFileInfo::exists(dataDir->filePath(name)), qPrintable(name));
+            QVERIFY2(QJsonDocument::fromJson(dataDir->readFile(name)).isArray(), qPrintable(name));
+            QVERIFY2(readArray(*dataDir, name).isEmpty(), qPrintable(name));
+        }
+        for (const QString &name : kept)
+            QCOMPARE(dataDir->readFile(name), before.value(name));
+        // Wiped addresses are no longer offered by the address bar.
+        for (int row = 0; row < completions->rowCount(); ++row) {
+            const QString entry = completions->index(row, 0).data().toString();
+            QVERIFY2(!entry.contains(QLatin1String("a.example")), qPrintable(entry));
+            if (emptied.contains(QLatin1String("bookmarks.json")))
+                QVERIFY2(!entry.contains(QLatin1String("b.example")), qPrintable(entry));
+        }
+
+        // The message stays for three seconds (a coarse timer: within 5 %), then goes.
+        QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().isEmpty(), 4500);
+        QVERIFY2(clock.elapsed() >= 2800, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!palette->isVisible());
+    }
+
+    void wipeEverythingDropsCookies()
+    {
+        startWindow();
+        if (!hasRealWindow())
+            QSKIP("needs the main window with its tabs and data store");
+        // The cookie store works once the profile has a page.
+        QWebEnginePage page(QWebEngineProfile::defaultProfile());
+        QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
+        page.setHtml(QStringLiteral("<p>x</p>"));
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 15000);
+        QWebEngineCookieStore *store = QWebEngineProfile::defaultProfile()->cookieStore();
+        QSignalSpy added(store, &QWebEngineCookieStore::cookieAdded);
+        QSignalSpy removed(store, &QWebEngineCookieStore::cookieRemoved);
+        QNetworkCookie cookie("session", "secret");
+        cookie.setDomain(QStringLiteral("tracker.example"));
+        cookie.setPath(QStringLiteral("/"));
+        store->setCookie(cookie, QUrl(QStringLiteral("https://tracker.example/")));
+        QTRY_COMPARE(added.size(), 1);
+        run(QStringLiteral("wipe everything"), QStringLiteral("Wipe Everything"));
+        QTRY_VERIFY(!removed.isEmpty());
+        QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
+    }
+
+    void withoutWindow()
+    {
+        CommandPalette orphan(nullptr);
+        orphan.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&orphan));
+        QCOMPARE(orphan.commandItems().size(), 22);
+        for (const CommandPalette::CommandItem &item : orphan.commandItems())
+            item.action(); // every target is missing: nothing happens
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // Qt WebEngine wants shared GL contexts before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestCommandPalette test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_commandpalette.moc"
