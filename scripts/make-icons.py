@@ -2,7 +2,8 @@
 """Draws the application icon and the fallback favicon (no external images).
 
 The icon: a dark rounded square with a cyan shield and a keyhole.
-Run from the repository root; writes resources/icons/*.png.
+Run from the repository root; writes resources/icons/*.png and the desktop
+theme sizes resources/icons/hicolor/<n>x<n>/apps/<APP_ID>.png.
 """
 import math, struct, zlib, sys, os
 
@@ -69,8 +70,18 @@ def draw(size, path, keyhole=True):
                 blend(px, w, x, y, (0, 229, 255), cov_key/n)
     png(path, w, h, px)
 
+# Must match the desktop entry and AppStream id (cmake/Packaging.cmake).
+APP_ID = 'net.orvexvpn.OrvexBrowser'
+HICOLOR_SIZES = (16, 32, 48, 64, 128, 256)
+
 if __name__ == '__main__':
     out = sys.argv[1] if len(sys.argv) > 1 else 'resources/icons'
     os.makedirs(out, exist_ok=True)
     draw(256, os.path.join(out, 'orvex_icon.png'))
     draw(32, os.path.join(out, 'default-favicon.png'), keyhole=False)
+    # Each size drawn at its own resolution rather than scaled down, so the
+    # small ones stay sharp.
+    for n in HICOLOR_SIZES:
+        d = os.path.join(out, 'hicolor', '%dx%d' % (n, n), 'apps')
+        os.makedirs(d, exist_ok=True)
+        draw(n, os.path.join(d, APP_ID + '.png'))

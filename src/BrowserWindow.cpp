@@ -9,7 +9,11 @@
 #include <QList>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
@@ -21,6 +25,7 @@
 #include <QWebEngineView>
 
 namespace {
+const char kPendingPrints[] = "orvexPendingPrints";
 const char kUserAgent[] = "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
                           "OrvexBrowser/2.0 Chrome/120.0.0.0 Safari/537.36";
 
@@ -30,6 +35,13 @@ QList<BrowserWindow *> &liveTabs()
 {
     static QList<BrowserWindow *> tabs;
     return tabs;
+}
+
+// Views of closed tabs kept alive until their PDFs arrive.
+QList<QPointer<QWebEngineView>> &printingOrphans()
+{
+    static QList<QPointer<QWebEngineView>> views;
+    return views;
 }
 }
 
@@ -66,6 +78,28 @@ BrowserWindow::~BrowserWindow()
     liveTabs().removeAll(this);
     delete devTools;
     devTools = nullptr;
+    // The engine crashes when a page dies with a PDF still being rendered:
+    // such a view outlives its tab, hidden, until its last PDF has arrived.
+    if (view->property(kPendingPrints).toInt() > 0) {
+        view->hide();
+        view->setParent(nullptr);
+        printingOrphans().append(view);
+        QTimer::singleShot(120000, view, &QObject::deleteLater);
+    }
+}
+
+void BrowserWindow::finishPendingPrints(int timeoutMs)
+{
+    auto pending = [] {
+        auto &views = printingOrphans();
+        views.removeAll(QPointer<QWebEngineView>());
+        return !views.isEmpty();
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (pending() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void BrowserWindow::onProfileDownload(QWebEngineDownloadRequest *download)
@@ -135,9 +169,18 @@ void BrowserWindow::renderPdf(const QString &filePath, bool openWhenDone)
 {
     const QPageLayout pageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                  QMarginsF(0, 0, 0, 0), QPageLayout::Point, QMarginsF(0, 0, 0, 0));
-    // The callback may run after this tab is gone: it holds only its own copies.
+    // The callback may run after this tab is gone: it holds only its own
+    // copies and a guarded pointer to the view it may have to release.
+    view->setProperty(kPendingPrints, view->property(kPendingPrints).toInt() + 1);
+    QPointer<QWebEngineView> printingView(view);
     view->page()->printToPdf(
-        [filePath, openWhenDone](const QByteArray &pdf) {
+        [filePath, openWhenDone, printingView](const QByteArray &pdf) {
+            if (printingView) {
+                const int left = printingView->property(kPendingPrints).toInt() - 1;
+                printingView->setProperty(kPendingPrints, left);
+                if (left <= 0 && !printingView->parent())
+                    printingView->deleteLater();
+            }
             if (pdf.isEmpty() || !StoreFile::write(filePath, pdf))
                 return;
             if (openWhenDone)

@@ -44,6 +44,9 @@ public:
     void print();
     void printToPdf(const QString &filePath);
     static QString printFilePath();
+    // Waits (bounded) for PDFs still being rendered for closed tabs; call at
+    // shutdown after the window is gone, before the application object dies.
+    static void finishPendingPrints(int timeoutMs = 5000);
 
     void zoomIn();
     void zoomOut();

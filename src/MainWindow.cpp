@@ -474,8 +474,9 @@ void MainWindow::onReaderMode()
 
 void MainWindow::onSidePanelToggle()
 {
+    // isHidden() is the panel's own state, also while the window is not shown.
     if (sidePanel)
-        sidePanel->setVisible(!sidePanel->isVisible());
+        sidePanel->setVisible(sidePanel->isHidden());
 }
 
 void MainWindow::onCommandPalette()

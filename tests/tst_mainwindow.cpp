@@ -1,14 +1,22 @@
+#include "AccountServiceStub.h"
+#include "AccountSyncManager.h"
 #include "BrowserWindow.h"
+#include "DownloadItem.h"
+#include "DownloadManager.h"
+#include "PrivacyEngine.h"
 #include "DataManager.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
 #include "ServiceEndpoints.h"
+#include "SidePanel.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 #include "VPNManager.h"
 
+#include <QCheckBox>
 #include <QCompleter>
+#include <QMessageBox>
 #include <QDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -79,6 +87,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        BrowserWindow::finishPendingPrints();
         server.reset();
         tools.reset();
         dir.reset();
@@ -396,6 +405,114 @@ private Q_SLOTS:
         QVERIFY(model);
         QCOMPARE(model->stringList(), (QStringList{"Alpha", "Beta", "https://a.example/", "https://b.example/"}));
         QCOMPARE(w->addressBar()->completer()->filterMode(), Qt::MatchContains);
+    }
+
+    void typingInTheWindowLikeAPerson()
+    {
+        auto w = makeWindow(true);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->addressBar()->setFocus();
+        w->addressBar()->clear();
+        QTest::keyClicks(w->addressBar(), server->url(QStringLiteral("/b")).toString());
+        QTest::keyClick(w->addressBar(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(w->currentBrowser()->title(), QStringLiteral("Page B"), 20000);
+
+        setTunnel(*w, false);
+        w->addressBar()->clear();
+        QTest::keyClicks(w->addressBar(), server->url(QStringLiteral("/a")).toString());
+        QTest::keyClick(w->addressBar(), Qt::Key_Return);
+        QCOMPARE(w->addressBar()->text(), BrowserWindow::vpnWarningAddress());
+        QTRY_COMPARE_WITH_TIMEOUT(w->currentBrowser()->title(), QStringLiteral("Protected Network Required"), 20000);
+        QCOMPARE(server->requestCount("/a"), 0);
+    }
+
+    void oneDownloadPerRequestWithSeveralTabs()
+    {
+        server->route("/file.bin", [](const TestHttpServer::Request &) {
+            TestHttpServer::Response r;
+            r.body = QByteArray(4096, 'q');
+            r.contentType = "application/octet-stream";
+            r.headers.append(qMakePair(QByteArray("Content-Disposition"), QByteArray("attachment; filename=\"file.bin\"")));
+            r.headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));
+            return r;
+        });
+        auto w = makeWindow(true);
+        w->onNewTab();
+        w->onNewTab();
+        QCOMPARE(w->tabs()->count(), 3);
+        tabAt(*w, 1)->loadUrl(server->url(QStringLiteral("/file.bin")));
+        QTRY_COMPARE_WITH_TIMEOUT(w->downloads()->downloadCount(), 1, 20000);
+        const QString saved = w->downloads()->downloadAt(0)->path();
+        QVERIFY(saved.endsWith(QStringLiteral("file.bin")));
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(saved).size(), qint64(4096), 20000);
+        QFile::remove(saved);
+        QTest::qWait(300);
+        QCOMPARE(w->downloads()->downloadCount(), 1);
+    }
+
+    void storedTokenSyncsKeysAtStart()
+    {
+        AccountServiceStub account;
+        QVERIFY(account.listen());
+        ServiceEndpoints::setAccountUrl(account.baseUrl());
+        {
+            VPNManager vpn;
+            AccountSyncManager store(&vpn);
+            store.saveToken(AccountServiceStub::sessionToken(), AccountServiceStub::userName());
+        }
+        QString boxText;
+        ModalAnswerer::answer([&boxText](QWidget *box) {
+            if (auto *message = qobject_cast<QMessageBox *>(box)) {
+                boxText = message->windowTitle() + QLatin1Char('|') + message->text();
+                message->accept();
+            }
+        });
+        auto w = makeWindow(true);
+        QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Auto-syncing VPN keys..."));
+        QTRY_COMPARE_WITH_TIMEOUT(w->statusBar()->currentMessage(), QStringLiteral("VPN keys synced successfully!"), 20000);
+        QVERIFY2(boxText.startsWith(QStringLiteral("Keys Synced|Keys synced for alice\nWireGuard IP: ")), qPrintable(boxText));
+    }
+
+    void savedSettingsReachEveryTab()
+    {
+        auto w = makeWindow(true);
+        w->onNewTab();
+        w->onNewTab();
+        ModalAnswerer::answer([](QWidget *dialog) {
+            for (QCheckBox *box : dialog->findChildren<QCheckBox *>()) {
+                if (box->text() == QStringLiteral("Ad Blocking"))
+                    box->setChecked(false);
+            }
+            for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+                if (button->text() == QStringLiteral("Save"))
+                    button->click();
+            }
+        });
+        w->onSettings();
+        QCOMPARE(w->data()->getSettings().value("adBlocking").toBool(true), false);
+        for (int i = 0; i < w->tabs()->count(); ++i)
+            QCOMPARE(tabAt(*w, i)->privacy()->getPrivacySettings().value("adBlocking").toBool(true), false);
+        // A tab opened afterwards starts from the stored switches too.
+        w->onNewTab();
+        QCOMPARE(tabAt(*w, 3)->privacy()->getPrivacySettings().value("adBlocking").toBool(true), false);
+    }
+
+    void noTabCommandsAreHarmless()
+    {
+        auto w = makeWindow(true);
+        // The palette's commands on an empty window must not crash.
+        w->onPrint();
+        w->onZoomIn();
+        w->onReaderMode();
+        w->onDevTools();
+        QVERIFY(w->currentBrowser()->isDevToolsVisible());
+        w->onDevTools();
+        QVERIFY(!w->currentBrowser()->isDevToolsVisible());
+        w->onSidePanelToggle();
+        QVERIFY(w->assistantPanel()->isVisibleTo(w.get()));
+        w->onSidePanelToggle();
+        QVERIFY(!w->assistantPanel()->isVisibleTo(w.get()));
     }
 };
 
