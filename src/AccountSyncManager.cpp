@@ -122,7 +122,7 @@ bool AccountSyncManager::isUsableToken(const QString &token)
 {
     // RFC 6265 cookie-octets: no control characters, blanks, quotes, commas,
     // semicolons or backslashes, so a token can never add a header.
-    static const QRegularExpression octets(QStringLiteral("^[\\x21\\x23-\\x2B\\x2D-\\x3A\\x3C-\\x5B\\x5D-\\x7E]{1,4096}$"));
+    static const QRegularExpression octets(QStringLiteral("^[\\x21\\x23-\\x2B\\x2D-\\x3A\\x3C-\\x5B\\x5D-\\x7E]{1,4096}\\z"));
     return octets.match(token).hasMatch();
 }
 

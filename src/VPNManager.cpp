@@ -92,7 +92,8 @@ VPNManager::ProbeResult VPNManager::parseIpLinkShow(const QString &output)
         const QStringList pieces = line.split(QLatin1Char(':'));
         if (pieces.size() < 2)
             continue;
-        QString name = pieces.at(1).trimmed().split(QLatin1Char(' ')).first();
+        // Any blank ends the name (simplified() makes every kind a space).
+        QString name = pieces.at(1).simplified().section(QLatin1Char(' '), 0, 0);
         const int at = name.indexOf(QLatin1Char('@'));
         if (at >= 0)
             name.truncate(at);

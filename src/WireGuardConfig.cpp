@@ -4,9 +4,11 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 
+// Patterns end in \z, not $: $ also matches before a final newline, which
+// would let a value add a line to the configuration.
 bool WireGuardConfig::isValidKey(const QString &key)
 {
-    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9+/]{43}=$"));
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9+/]{43}=\\z"));
     if (!shape.match(key).hasMatch())
         return false;
     // The last character must leave no stray bits, or wg rejects the key.
@@ -18,13 +20,13 @@ bool WireGuardConfig::isValidIPv4(const QString &address)
 {
     // Strict dotted quad: no short forms, no leading zeros, no hex.
     static const QRegularExpression quad(QStringLiteral(
-        "^((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])\\.){3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])$"));
+        "^((25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])\\.){3}(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])\\z"));
     return quad.match(address).hasMatch();
 }
 
 bool WireGuardConfig::isValidIPv6(const QString &address)
 {
-    static const QRegularExpression chars(QStringLiteral("^[0-9A-Fa-f:.]{2,45}$"));
+    static const QRegularExpression chars(QStringLiteral("^[0-9A-Fa-f:.]{2,45}\\z"));
     if (!chars.match(address).hasMatch() || !address.contains(QLatin1Char(':')))
         return false;
     QHostAddress parsed;
@@ -39,7 +41,7 @@ bool WireGuardConfig::isValidClientAddress(const QString &address, bool allowPre
     if (slash >= 0) {
         if (!allowPrefix)
             return false;
-        static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,2})$"));
+        static const QRegularExpression digits(QStringLiteral("^(0|[1-9][0-9]{0,2})\\z"));
         const QString prefix = address.mid(slash + 1);
         if (!digits.match(prefix).hasMatch())
             return false;
@@ -57,7 +59,7 @@ bool WireGuardConfig::isValidHost(const QString &host)
 {
     if (isValidIPv4(host) || isValidIPv6(host))
         return true;
-    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\z"));
     if (host.isEmpty() || host.size() > 253)
         return false;
     const QStringList labels = host.split(QLatin1Char('.'));
@@ -66,7 +68,7 @@ bool WireGuardConfig::isValidHost(const QString &host)
             return false;
     }
     // All-numeric names would be read as (short-form) IPv4 addresses.
-    static const QRegularExpression numeric(QStringLiteral("^[0-9.]+$"));
+    static const QRegularExpression numeric(QStringLiteral("^[0-9.]+\\z"));
     return !numeric.match(host).hasMatch();
 }
 
@@ -75,7 +77,7 @@ bool WireGuardConfig::isValidEndpoint(const QString &endpoint)
     const int colon = endpoint.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return false;
-    static const QRegularExpression portShape(QStringLiteral("^[1-9][0-9]{0,4}$"));
+    static const QRegularExpression portShape(QStringLiteral("^[1-9][0-9]{0,4}\\z"));
     const QString port = endpoint.mid(colon + 1);
     if (!portShape.match(port).hasMatch() || port.toInt() > 65535)
         return false;
@@ -87,7 +89,7 @@ bool WireGuardConfig::isValidEndpoint(const QString &endpoint)
 
 bool WireGuardConfig::isValidServerId(const QString &id)
 {
-    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    static const QRegularExpression shape(QStringLiteral("^[A-Za-z0-9_-]+\\z"));
     return shape.match(id).hasMatch() && interfaceNameForServer(id).size() <= 15;
 }
 
