@@ -139,7 +139,8 @@ class Server:
         self.page = heavy_page()
         self.images = {f"/img/pic{i}.png": png(128, 128, i) for i in range(8)}
         self.lock = threading.Lock()
-        self.loaded = {}  # run id -> {tab: monotonic time}
+        self.loaded = {}  # run id -> {tab: monotonic time of the onload report}
+        self.requested = {}  # run id -> {tab: monotonic time of the page request}
         self.event = threading.Condition(self.lock)
         outer = self
 
@@ -171,6 +172,9 @@ class Server:
                         outer.event.notify_all()
                     self.reply(204, "text/plain", b"")
                 elif rest == "/page":
+                    tab = int(parse_qs(url.query).get("tab", ["0"])[0])
+                    with outer.lock:
+                        outer.requested.setdefault(run, {}).setdefault(tab, now)
                     self.reply(200, "text/html; charset=utf-8", outer.page)
                 elif url.path in outer.images:
                     self.reply(200, "image/png", outer.images[url.path])
@@ -267,6 +271,15 @@ def pss_kb(pid):
     return 0
 
 
+def cpu_seconds(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except OSError:
+        return 0.0
+
+
 def memory(pid):
     pids = process_tree(pid)
     private = 0
@@ -278,6 +291,7 @@ def memory(pid):
                 shared[key] = max(shared.get(key, 0), sh)
     footprint = private + sum(shared.values())
     return {"processes": len(pids), "footprint_mb": footprint / 1024.0,
+            "cpu_s": sum(cpu_seconds(p) for p in pids), "cpu_main_s": cpu_seconds(pid),
             "pss_mb": sum(pss_kb(p) for p in pids) / 1024.0}
 
 
@@ -321,7 +335,7 @@ class Xvfb:
 
 # ---------------------------------------------------------------- runs
 
-def run_once(kind, exe, tabs, server, display, fakebin, run_id, settle, timeout, keep_logs):
+def run_once(kind, exe, tabs, server, display, fakebin, run_id, settle, timeout, keep_logs, settings=None):
     home = tempfile.mkdtemp(prefix=f"orvexbench-{kind}-")
     env = dict(os.environ)
     for var, sub in (("XDG_CONFIG_HOME", "config"), ("XDG_DATA_HOME", "data"),
@@ -345,6 +359,9 @@ def run_once(kind, exe, tabs, server, display, fakebin, run_id, settle, timeout,
         os.makedirs(folder)
         with open(os.path.join(folder, "session.json"), "w") as f:
             json.dump([{"url": u, "title": f"Tab {i}", "pinned": False} for i, u in enumerate(urls)], f)
+        if settings:
+            with open(os.path.join(folder, "settings.json"), "w") as f:
+                json.dump(settings, f)
     log = open(os.path.join(home, "output.log"), "w")
     load_before = loadavg()
     t0 = time.monotonic()
@@ -355,6 +372,9 @@ def run_once(kind, exe, tabs, server, display, fakebin, run_id, settle, timeout,
             raise RuntimeError(f"{kind} with {tabs} tab(s) did not load within {timeout} s; see {home}/output.log")
         first = loaded[0] - t0
         last = max(loaded.values()) - t0
+        with server.lock:
+            requested = dict(server.requested.get(run_id, {}))
+        first_request = min(requested.values()) - t0 if requested else float("nan")
         time.sleep(settle)
         mem = memory(proc.pid)
     finally:
@@ -362,7 +382,7 @@ def run_once(kind, exe, tabs, server, display, fakebin, run_id, settle, timeout,
         log.close()
     if not keep_logs:
         shutil.rmtree(home, ignore_errors=True)
-    return {"first_s": first, "all_s": last, **mem, "load": (load_before + loadavg()) / 2}
+    return {"first_s": first, "all_s": last, "first_request_s": first_request, **mem, "load": (load_before + loadavg()) / 2}
 
 
 def median(values):
@@ -377,6 +397,10 @@ def main():
     ap.add_argument("--timeout", type=float, default=90.0)
     ap.add_argument("--out", default=None, help="JSON file (default bench/results/startup-<time>.json)")
     ap.add_argument("--keep-logs", action="store_true")
+    ap.add_argument("--micro", default=None, help="Google Benchmark JSON of orvex_microbench to judge too")
+    ap.add_argument("--stall", default=None, help="JSON of orvex_stallprobe to judge too")
+    ap.add_argument("--settings", default=None,
+                    help="JSON object written as the browser's settings.json (diagnosis: switch features off)")
     opts = ap.parse_args()
 
     floor_exe = os.path.join(opts.build, "bench", "orvex_floor")
@@ -388,7 +412,12 @@ def main():
     fakebin = tempfile.mkdtemp(prefix="orvexbench-bin-")
     with open(os.path.join(fakebin, "ip"), "w") as f:
         f.write("#!/bin/sh\ncat '%s'\n" % os.path.join(ROOT, "tests/data/ip-link/openvpn-tun-up.txt"))
-    os.chmod(os.path.join(fakebin, "ip"), 0o755)
+    # The other VPN tools too, so nothing can reach the host's real ones.
+    for tool, code in (("pkill", 1), ("openvpn", 0), ("wg-quick", 0)):
+        with open(os.path.join(fakebin, tool), "w") as f:
+            f.write(f"#!/bin/sh\nexit {code}\n")
+    for tool in ("ip", "pkill", "openvpn", "wg-quick"):
+        os.chmod(os.path.join(fakebin, tool), 0o755)
 
     server = Server()
     xvfb = Xvfb()
@@ -399,7 +428,8 @@ def main():
     def run(kind, tabs):
         counter[0] += 1
         return run_once(kind, exes[kind], tabs, server, xvfb.display, fakebin, f"r{counter[0]}",
-                        opts.settle, opts.timeout, opts.keep_logs)
+                        opts.settle, opts.timeout, opts.keep_logs,
+                        json.loads(opts.settings) if opts.settings and kind == "orvex" else None)
 
     try:
         print(f"page {len(server.page)} bytes, Xvfb {xvfb.display}, load {loadavg():.2f}", flush=True)
@@ -427,10 +457,15 @@ def main():
     metrics = [
         ("start_1tab_s", "cold start to onload (1 tab)", "s", 1, "first_s"),
         ("load_10tabs_s", "10 restored tabs loaded", "s", 10, "all_s"),
+        ("request_1tab_s", "first page request (1 tab)", "s", 1, "first_request_s"),
+        ("request_10tabs_s", "first page request (10 tabs)", "s", 10, "first_request_s"),
         ("footprint_1tab_mb", "footprint, 1 tab", "MB", 1, "footprint_mb"),
         ("footprint_10tabs_mb", "footprint, 10 tabs", "MB", 10, "footprint_mb"),
         ("pss_1tab_mb", "PSS, 1 tab", "MB", 1, "pss_mb"),
         ("pss_10tabs_mb", "PSS, 10 tabs", "MB", 10, "pss_mb"),
+        ("cpu_1tab_s", "CPU time of all processes, 1 tab", "s", 1, "cpu_s"),
+        ("cpu_10tabs_s", "CPU time of all processes, 10 tabs", "s", 10, "cpu_s"),
+        ("cpu_main_10tabs_s", "CPU time of the main process, 10 tabs", "s", 10, "cpu_main_s"),
         ("processes_10tabs", "processes, 10 tabs", "", 10, "processes"),
     ]
     summary = {}
@@ -457,12 +492,36 @@ def main():
     print(f"\n{len(rounds)} rounds; 1-min load average during the runs: median {median(loads):.2f}, "
           f"max {max(loads):.2f} on {os.cpu_count()} cores")
 
+    extra = {}
+    if opts.micro and os.path.exists(opts.micro):
+        with open(opts.micro) as f:
+            micro = json.load(f)
+        medians = {b["run_name"]: b for b in micro["benchmarks"] if b.get("aggregate_name") == "median"}
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+        print(f"\n{'micro-benchmark (median)':46} {'time':>12}  budget      verdict")
+        budgets = {"BM_InterceptorDecide": 2.0, "BM_AddHistoryFull": 5000.0}
+        for name, b in medians.items():
+            us = b["real_time"] * scale[b["time_unit"]]
+            base = name.split("/")[0]
+            budget = budgets.get(base)
+            verdict = ("PASS" if us < budget else "MISS") if budget else ""
+            extra[base] = {"median_us": us, "budget_us": budget, "pass": us < budget if budget else None}
+            print(f"{base:46} {us:9.3f} us  {(f'<{budget:g} us' if budget else ''):10}  {verdict}")
+    if opts.stall and os.path.exists(opts.stall):
+        with open(opts.stall) as f:
+            stall = json.load(f)
+        worst = stall["worst_ours_ms"]
+        extra["gui_stall"] = {"worst_ours_ms": worst, "budget_ms": 50, "pass": worst <= 50,
+                              "phases": stall["phases"]}
+        print(f"\nlongest GUI stall of our own: {worst:.1f} ms (budget 50 ms): {'PASS' if worst <= 50 else 'MISS'}")
+
     out = opts.out or os.path.join(HERE, "results", time.strftime("startup-%Y%m%d-%H%M%S.json"))
     os.makedirs(os.path.dirname(out), exist_ok=True)
     with open(out, "w") as f:
         json.dump({"date": time.strftime("%Y-%m-%d %H:%M:%S"), "cores": os.cpu_count(),
                    "chromium_flags": CHROMIUM_FLAGS, "page_bytes": len(server.page),
-                   "settle_s": opts.settle, "summary": summary, "rounds": rounds}, f, indent=1)
+                   "settle_s": opts.settle, "summary": summary, "micro_and_stall": extra,
+                   "rounds": rounds}, f, indent=1)
     print(f"written {out}")
 
 
