@@ -259,19 +259,27 @@ QUrl MainWindow::addressFromText(const QString &input)
     return QUrl(QStringLiteral("https://") + text, QUrl::TolerantMode);
 }
 
-void MainWindow::connectTabBasics(BrowserWindow *tab)
+// Every tab-bar change repaints the whole window (a software-GL composite
+// without a GPU), so unchanged texts are not set again.
+void MainWindow::setTabTextIfChanged(int index, const QString &text)
+{
+    if (index >= 0 && tabWidget->tabText(index) != text)
+        tabWidget->setTabText(index, text);
+}
+
+void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
 {
     connect(tab, &BrowserWindow::urlChanged, this, [this, tab](const QUrl &url) {
-        const int index = tabWidget->indexOf(tab);
-        if (index >= 0)
-            tabWidget->setTabText(index, tab->title().isEmpty() ? QStringLiteral("New Tab") : tab->title());
+        setTabTextIfChanged(tabWidget->indexOf(tab), tab->title().isEmpty() ? QStringLiteral("New Tab") : tab->title());
         if (tab == currentBrowser())
             urlBar->setText(url.toString());
     });
+    // A tab that shortens titles gets its final text from onBrowserTitleChanged,
+    // connected right after; setting the full title first would only flicker.
+    if (shortensTitles)
+        return;
     connect(tab, &BrowserWindow::titleChanged, this, [this, tab](const QString &title) {
-        const int index = tabWidget->indexOf(tab);
-        if (index >= 0)
-            tabWidget->setTabText(index, title.isEmpty() ? QStringLiteral("New Tab") : title);
+        setTabTextIfChanged(tabWidget->indexOf(tab), title.isEmpty() ? QStringLiteral("New Tab") : title);
     });
 }
 
@@ -279,7 +287,7 @@ BrowserWindow *MainWindow::createTab(const QString &text, bool connectAll)
 {
     auto *tab = new BrowserWindow(this, dataManager->getSettings());
     tabWidget->addTab(tab, text);
-    connectTabBasics(tab);
+    connectTabBasics(tab, connectAll);
     if (connectAll) {
         connect(tab, &BrowserWindow::loadStarted, this, [this] { reloadButton->setText(QStringLiteral("X")); });
         connect(tab, &BrowserWindow::loadFinished, this, [this](bool) {
@@ -389,7 +397,7 @@ void MainWindow::onBrowserTitleChanged(const QString &title)
     const int index = tab ? tabWidget->indexOf(tab) : -1;
     if (index < 0)
         return;
-    tabWidget->setTabText(index, title.isEmpty() ? QStringLiteral("New Tab") : title.left(kTabTextLength));
+    setTabTextIfChanged(index, title.isEmpty() ? QStringLiteral("New Tab") : title.left(kTabTextLength));
 }
 
 void MainWindow::onBrowserLoadFinished(bool ok)
@@ -413,6 +421,11 @@ void MainWindow::onBrowserFaviconChanged(const QPixmap &pixmap)
         return;
     if (tabWidget->tabBar()->tabData(index).toBool())
         return; // a pinned tab keeps its lock
+    // The same icon arrives again from the cache on every navigation within a site.
+    const qint64 key = pixmap.cacheKey();
+    if (tab->property("orvexTabIconKey").toLongLong() == key)
+        return;
+    tab->setProperty("orvexTabIconKey", key);
     tabWidget->setTabIcon(index, QIcon(pixmap));
 }
 

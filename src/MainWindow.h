@@ -129,7 +129,8 @@ private:
     void setupAutocomplete();
     void setupVPN();
     BrowserWindow *createTab(const QString &text, bool connectAll);
-    void connectTabBasics(BrowserWindow *tab);
+    void connectTabBasics(BrowserWindow *tab, bool shortensTitles);
+    void setTabTextIfChanged(int index, const QString &text);
     void openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated);
     void pushPrivacySettingsToAllTabs();
     QIcon lockIcon() const;
