@@ -77,10 +77,9 @@ private Q_SLOTS:
         QVERIFY(!paletteVisibleUnderDialog);
         QVERIFY(!palette->isVisible());
 
-        // Same instance next time, query reset.
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTest::keyClick(&window, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        // Same instance next time, query reset (the shortcut itself is proven above;
+        // focus after a closed modal dialog is up to the platform).
+        window.onCommandPalette();
         QTRY_VERIFY(palette->isVisible());
         QCOMPARE(window.palette(), palette);
         QVERIFY(palette->searchField()->text().isEmpty());
