@@ -1,10 +1,10 @@
+#include "AccountServiceStub.h"
 #include "CommandPalette.h"
-#include "MainWindow.h"
 #include "FakeTools.h"
+#include "MainWindow.h"
 #include "ServiceEndpoints.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
-
 #include "VPNManager.h"
 
 #include <QCompleter>
@@ -22,15 +22,10 @@
 #include <QtTest>
 
 namespace {
-const QStringList fixedNames = {
-    QStringLiteral("New Tab"),         QStringLiteral("Close Tab"),       QStringLiteral("Connect VPN"),
-    QStringLiteral("Toggle AI Panel"), QStringLiteral("Developer Tools"), QStringLiteral("History"),
-    QStringLiteral("Bookmarks"),       QStringLiteral("Downloads"),       QStringLiteral("Settings"),
-    QStringLiteral("Print"),           QStringLiteral("Find in Page"),    QStringLiteral("Fullscreen"),
-    QStringLiteral("Reader Mode"),     QStringLiteral("Connect Iceland"), QStringLiteral("Connect USA"),
-    QStringLiteral("Connect Germany"), QStringLiteral("Disconnect VPN"),  QStringLiteral("Ghost Mode"),
-    QStringLiteral("Wipe History"),    QStringLiteral("Wipe Everything"), QStringLiteral("Privacy Dashboard"),
-    QStringLiteral("Login / Sync Keys")};
+const QStringList fixedNames{"New Tab", "Close Tab", "Connect VPN", "Toggle AI Panel", "Developer Tools", "History",
+                             "Bookmarks", "Downloads", "Settings", "Print", "Find in Page", "Fullscreen", "Reader Mode",
+                             "Connect Iceland", "Connect USA", "Connect Germany", "Disconnect VPN", "Ghost Mode",
+                             "Wipe History", "Wipe Everything", "Privacy Dashboard", "Login / Sync Keys"};
 
 // Names of the listed rows, in list order, taken back from the row texts.
 QStringList listedNames(const CommandPalette &p)
@@ -45,15 +40,6 @@ QStringList listedNames(const CommandPalette &p)
     return out;
 }
 
-void type(QWidget *w, const QString &text)
-{
-    QTest::keyClicks(w, text);
-}
-
-QJsonArray readArray(const TempDataDir &dir, const QString &name)
-{
-    return QJsonDocument::fromJson(dir.readFile(name)).array();
-}
 }
 
 class TestCommandPalette : public QObject
@@ -119,16 +105,12 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        delete window; // owns the palette
-        window = nullptr;
+        delete std::exchange(window, nullptr); // owns the palette
         palette = nullptr;
-        delete account;
-        account = nullptr;
+        delete std::exchange(account, nullptr);
         ServiceEndpoints::reset();
-        delete dataDir;
-        dataDir = nullptr;
-        delete tools;
-        tools = nullptr;
+        delete std::exchange(dataDir, nullptr);
+        delete std::exchange(tools, nullptr);
     }
 
     void matching_data()
@@ -141,13 +123,11 @@ private Q_SLOTS:
         const QString d = QStringLiteral("VPN: Connect to Iceland server");
         QTest::newRow("empty query") << QString() << n << d << true;
         QTest::newRow("title substring") << QStringLiteral("ice") << n << d << true;
-        QTest::newRow("upper-case query") << QStringLiteral("ICELAND") << n << d << true;
         QTest::newRow("description only") << QStringLiteral("vpn:") << n << d << true;
         QTest::newRow("across fields") << QStringLiteral("iceland vpn") << n << d << false;
         QTest::newRow("not trimmed") << QStringLiteral(" connect") << n << d << true;
         QTest::newRow("leading blank fails") << QStringLiteral(" ice") << QStringLiteral("Iceland") << QString() << false;
         QTest::newRow("words not split") << QStringLiteral("connect germany") << n << d << false;
-        QTest::newRow("no match") << QStringLiteral("zzz") << n << d << false;
         QTest::newRow("icon not searched") << QStringLiteral("\U0001F1EE") << n << d << false;
         QTest::newRow("regex chars literal") << QStringLiteral(".*") << n << d << false;
         QTest::newRow("slash in title") << QStringLiteral("n / s") << QStringLiteral("Login / Sync Keys") << QString() << true;
@@ -157,8 +137,7 @@ private Q_SLOTS:
         QFETCH(QString, query);
         QFETCH(QString, name);
         QFETCH(QString, description);
-        QFETCH(bool, expected);
-        QCOMPARE(CommandPalette::matches(query, name, description), expected);
+        QTEST(CommandPalette::matches(query, name, description), "expected");
     }
 
     void rowText()
@@ -168,37 +147,26 @@ private Q_SLOTS:
         QCOMPARE(CommandPalette::rowText(item), QStringLiteral("\U0001F4C4  New Tab\n    Open a new browser tab"));
     }
 
-    void listingOnOpen()
+    void listingOnOpenAndReopen()
     {
         startWindow();
         QVERIFY(palette->commandItems().isEmpty());
-        const int tabCount = window->tabs()->count();
-        open();
-        QCOMPARE(palette->size(), QSize(600, 400));
-        QCOMPARE(palette->geometry().center(), window->geometry().center());
-        QCOMPARE(listedNames(*palette).mid(0, 22), fixedNames);
-        QCOMPARE(palette->listWidget()->count(), 22 + tabCount);
-        QCOMPARE(palette->listWidget()->currentRow(), 0);
-        QCOMPARE(palette->listWidget()->selectedItems(), QList<QListWidgetItem *>{palette->listWidget()->item(0)});
-        QVERIFY(palette->searchField()->text().isEmpty());
-        QTRY_VERIFY(palette->searchField()->hasFocus());
-        for (int i = 0; i < palette->listWidget()->count(); ++i)
-            QCOMPARE(palette->listWidget()->item(i)->data(Qt::UserRole).toInt(), i);
-    }
-
-    void reopeningDropsQuery()
-    {
-        startWindow();
-        open();
-        type(palette->searchField(), QStringLiteral("wipe"));
-        QCOMPARE(palette->listWidget()->count(), 2);
-        QTest::keyClick(palette->searchField(), Qt::Key_Down);
-        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
-        QVERIFY(!palette->isVisible());
-        open();
-        QVERIFY(palette->searchField()->text().isEmpty());
-        QCOMPARE(listedNames(*palette).mid(0, 22), fixedNames);
-        QCOMPARE(palette->listWidget()->currentRow(), 0);
+        QListWidget *list = palette->listWidget();
+        for (int round = 0; round < 2; ++round) {
+            open();
+            QCOMPARE(palette->geometry().center(), window->geometry().center());
+            QCOMPARE(listedNames(*palette).mid(0, 22), fixedNames);
+            QCOMPARE(list->count(), 22 + window->tabs()->count());
+            QCOMPARE(list->selectedItems(), QList<QListWidgetItem *>{list->item(0)});
+            QVERIFY(palette->searchField()->text().isEmpty());
+            QTRY_VERIFY(palette->searchField()->hasFocus());
+            // A query and selection left behind are dropped on the next opening.
+            QTest::keyClicks(palette->searchField(), QStringLiteral("wipe"));
+            QCOMPARE(list->count(), 2);
+            QTest::keyClick(palette->searchField(), Qt::Key_Down);
+            QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+            QVERIFY(!palette->isVisible());
+        }
     }
 
     void filtering_data()
@@ -209,10 +177,8 @@ private Q_SLOTS:
         const QStringList vpn{QStringLiteral("Connect VPN"),     QStringLiteral("Connect Iceland"),
                               QStringLiteral("Connect USA"),     QStringLiteral("Connect Germany"),
                               QStringLiteral("Disconnect VPN"),  QStringLiteral("Login / Sync Keys")};
-        QTest::newRow("vpn") << QStringLiteral("vpn") << vpn << false;
         QTest::newRow("VpN") << QStringLiteral("VpN") << vpn << false;
         const QStringList tab{QStringLiteral("New Tab"), QStringLiteral("Close Tab")};
-        QTest::newRow("tab") << QStringLiteral("tab") << tab << true;
         QTest::newRow("TAB") << QStringLiteral("TAB") << tab << true;
         QTest::newRow("cookies") << QStringLiteral("cookies")
                                  << QStringList{QStringLiteral("Ghost Mode"), QStringLiteral("Wipe Everything")} << false;
@@ -227,46 +193,38 @@ private Q_SLOTS:
         for (int i = 0; tabEntries && i < window->tabs()->count(); ++i)
             expected << QStringLiteral("Switch to Tab: ") + window->tabs()->tabText(i);
         open();
-        type(palette->searchField(), query);
+        QTest::keyClicks(palette->searchField(), query);
         QCOMPARE(listedNames(*palette), expected);
         QCOMPARE(palette->listWidget()->currentRow(), expected.isEmpty() ? -1 : 0);
     }
 
-    void noMatchKeysDoNothing()
+    void keys()
     {
         startWindow();
         open();
-        type(palette->searchField(), QStringLiteral("zzz"));
+        QLineEdit *field = palette->searchField();
+        QTest::keyClicks(field, QStringLiteral("vpn: connect "));
+        QCOMPARE(palette->listWidget()->count(), 3);
+        // Up and Down move the selection, stopping at the ends, not the text cursor.
+        QList<int> rows;
+        for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
+            QTest::keyClick(field, key);
+            rows << palette->listWidget()->currentRow();
+        }
+        QCOMPARE(rows, (QList<int>{0, 1, 2, 2, 1}));
+        QCOMPARE(field->text(), QStringLiteral("vpn: connect "));
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, QStringLiteral("zzz"));
+        QCOMPARE(field->text(), QStringLiteral("vpn: connectzzz"));
+        // Without a match the keys do nothing.
         QCOMPARE(palette->listWidget()->count(), 0);
         for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Return, Qt::Key_Enter}) {
-            QTest::keyClick(palette->searchField(), key);
+            QTest::keyClick(field, key);
             QVERIFY(palette->isVisible());
             QCOMPARE(palette->listWidget()->currentRow(), -1);
         }
-        QCOMPARE(palette->searchField()->text(), QStringLiteral("zzz"));
-        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
+        QTest::keyClick(field, Qt::Key_Escape);
         QVERIFY(!palette->isVisible());
-    }
-
-    void upDownStopAtEnds()
-    {
-        startWindow();
-        open();
-        type(palette->searchField(), QStringLiteral("vpn: connect "));
-        QCOMPARE(palette->listWidget()->count(), 3);
-        QTest::keyClick(palette->searchField(), Qt::Key_Up);
-        QCOMPARE(palette->listWidget()->currentRow(), 0);
-        QTest::keyClick(palette->searchField(), Qt::Key_Down);
-        QTest::keyClick(palette->searchField(), Qt::Key_Down);
-        QCOMPARE(palette->listWidget()->currentRow(), 2);
-        QTest::keyClick(palette->searchField(), Qt::Key_Down);
-        QCOMPARE(palette->listWidget()->currentRow(), 2);
-        QTest::keyClick(palette->searchField(), Qt::Key_Up);
-        QCOMPARE(palette->listWidget()->currentRow(), 1);
-        // The arrows move the list, not the text cursor; other keys still edit.
-        QCOMPARE(palette->searchField()->text(), QStringLiteral("vpn: connect "));
-        QTest::keyClick(palette->searchField(), Qt::Key_Backspace);
-        QCOMPARE(palette->searchField()->text(), QStringLiteral("vpn: connect"));
     }
 
     void runningHidesPalette_data()
@@ -275,7 +233,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("how");
         QTest::newRow("Return") << QStringLiteral("open a new browser tab") << 0;
         QTest::newRow("Enter") << QStringLiteral("fullscreen") << 1;
-        QTest::newRow("click") << QStringLiteral("toggle ai") << 2;
+        // Single-click desktops report a click as clicked and activated: it runs once.
+        QTest::newRow("click") << QStringLiteral("open a new browser tab") << 2;
         QTest::newRow("wipe") << QStringLiteral("wipe everything") << 0;
         QTest::newRow("close tab") << QStringLiteral("close tab") << 0;
     }
@@ -284,36 +243,41 @@ private Q_SLOTS:
         QFETCH(QString, query);
         QFETCH(int, how);
         startWindow();
+        const int tabsBefore = window->tabs()->count();
         open();
-        type(palette->searchField(), query);
+        QTest::keyClicks(palette->searchField(), query);
         QCOMPARE(palette->listWidget()->count(), 1);
-        if (how == 0)
+        if (how == 0) {
             QTest::keyClick(palette->searchField(), Qt::Key_Return);
-        else if (how == 1)
+        } else if (how == 1) {
             QTest::keyClick(palette->searchField(), Qt::Key_Enter, Qt::KeypadModifier);
-        else
-            QTest::mouseClick(palette->listWidget()->viewport(), Qt::LeftButton, {},
-                              palette->listWidget()->visualItemRect(palette->listWidget()->item(0)).center());
+        } else {
+            emit palette->listWidget()->itemClicked(palette->listWidget()->item(0));
+            emit palette->listWidget()->itemActivated(palette->listWidget()->item(0));
+        }
         QVERIFY(!palette->isVisible());
         QVERIFY(!palette->testAttribute(Qt::WA_DeleteOnClose));
+        if (query.contains(QLatin1String("new browser tab")))
+            QCOMPARE(window->tabs()->count(), tabsBefore + 1);
     }
 
     void tabEntriesFollowTabs()
     {
         startWindow();
         QTabWidget *tabs = window->tabs();
+        auto entries = [](const QStringList &titles) {
+            QStringList out;
+            for (const QString &t : titles)
+                out << QStringLiteral("Switch to Tab: ") + t;
+            return out;
+        };
         window->onNewTab();
         window->onNewTab();
-        QCOMPARE(tabs->count(), 3);
         tabs->setTabText(0, QStringLiteral("Alpha"));
         tabs->setTabText(1, QStringLiteral("Same"));
         tabs->setTabText(2, QStringLiteral("Same"));
         open();
-        QCOMPARE(listedNames(*palette).mid(22), (QStringList{QStringLiteral("Switch to Tab: Alpha"),
-                                                             QStringLiteral("Switch to Tab: Same"),
-                                                             QStringLiteral("Switch to Tab: Same")}));
-        QCOMPARE(palette->commandItems().at(22).description, QStringLiteral("Jump to open tab"));
-        QCOMPARE(palette->commandItems().at(22).icon, QStringLiteral("\U0001F4D1"));
+        QCOMPARE(listedNames(*palette).mid(22), entries({"Alpha", "Same", "Same"}));
         QTest::keyClick(palette->searchField(), Qt::Key_Escape);
 
         // Changes while hidden show up on the next opening.
@@ -322,10 +286,7 @@ private Q_SLOTS:
         tabs->setTabText(3, QStringLiteral("Fourth"));
         tabs->setCurrentIndex(0);
         open();
-        QCOMPARE(listedNames(*palette).mid(22), (QStringList{QStringLiteral("Switch to Tab: Renamed"),
-                                                             QStringLiteral("Switch to Tab: Same"),
-                                                             QStringLiteral("Switch to Tab: Same"),
-                                                             QStringLiteral("Switch to Tab: Fourth")}));
+        QCOMPARE(listedNames(*palette).mid(22), entries({"Renamed", "Same", "Same", "Fourth"}));
         QTest::keyClick(palette->searchField(), Qt::Key_Escape);
 
         // Two tabs with one title: each entry reaches its own tab.
@@ -343,8 +304,7 @@ private Q_SLOTS:
         startWindow();
         window->onNewTab();
         QList<bool> visibleWhenRun;
-        connect(window->tabs(), &QTabWidget::currentChanged, palette,
-                [&] { visibleWhenRun << palette->isVisible(); });
+        connect(window->tabs(), &QTabWidget::currentChanged, palette, [&] { visibleWhenRun << palette->isVisible(); });
         connect(window->statusBar(), &QStatusBar::messageChanged, palette,
                 [&](const QString &m) { if (!m.isEmpty()) visibleWhenRun << palette->isVisible(); });
         window->tabs()->setTabText(0, QStringLiteral("First"));
@@ -354,19 +314,6 @@ private Q_SLOTS:
         QCOMPARE(window->tabs()->currentIndex(), 0);
         run(QStringLiteral("wipe history"), QStringLiteral("Wipe History"));
         QCOMPARE(visibleWhenRun, (QList<bool>{false, false}));
-    }
-
-    void oneClickRunsOnce()
-    {
-        startWindow();
-        const int before = window->tabs()->count();
-        open();
-        QTest::keyClicks(palette->searchField(), QStringLiteral("open a new browser tab"));
-        QListWidgetItem *item = palette->listWidget()->currentItem();
-        // Single-click desktops report a click as clicked and activated.
-        emit palette->listWidget()->itemClicked(item);
-        emit palette->listWidget()->itemActivated(item);
-        QCOMPARE(window->tabs()->count(), before + 1);
     }
 
     void vpnCommandsConnectByCountry_data()
@@ -379,25 +326,10 @@ private Q_SLOTS:
     }
     void vpnCommandsConnectByCountry()
     {
-        // WireGuard keys are 32 bytes in Base64.
-        const QString serverKey = QString::fromLatin1(QByteArray(32, '\x11').toBase64());
-        const QString clientKey = QString::fromLatin1(QByteArray(32, '\x22').toBase64());
         QFETCH(QString, command);
         QFETCH(QString, serverId);
         startWindow();
-        auto server = [&](const char *id, const char *country) {
-            return QJsonObject{{QStringLiteral("id"), QString::fromLatin1(id)},
-                               {QStringLiteral("name"), QString::fromLatin1(country) + QStringLiteral(" 1")},
-                               {QStringLiteral("country"), QString::fromLatin1(country)},
-                               {QStringLiteral("address"), QStringLiteral("127.0.0.1")},
-                               {QStringLiteral("flag"), QString()},
-                               {QStringLiteral("public_key"), serverKey}};
-        };
-        window->vpn()->setStoredKeys(QJsonObject{
-            {QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("private_key"), clientKey},
-                                                      {QStringLiteral("client_ip"), QStringLiteral("10.8.0.2")}}},
-            {QStringLiteral("available_servers"),
-             QJsonArray{server("is1", "Iceland"), server("us1", "USA"), server("de1", "Germany")}}});
+        window->vpn()->setStoredKeys(AccountServiceStub::goodKeys());
         tools->clearCalls();
         run(command.toLower(), command);
         QTRY_VERIFY(!tools->callsOf(QStringLiteral("wg-quick")).isEmpty());
@@ -411,49 +343,40 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QStringList>("emptied");
-        QTest::addColumn<QStringList>("kept");
         QTest::newRow("history") << QStringLiteral("Wipe History") << QStringLiteral("History cleared!")
-                                 << QStringList{QStringLiteral("history.json")}
-                                 << QStringList{QStringLiteral("bookmarks.json"), QStringLiteral("passwords.json"),
-                                                QStringLiteral("settings.json")};
+                                 << QStringList{"history.json"};
         QTest::newRow("everything") << QStringLiteral("Wipe Everything") << QStringLiteral("All data cleared!")
-                                    << QStringList{QStringLiteral("history.json"), QStringLiteral("bookmarks.json"),
-                                                   QStringLiteral("passwords.json"), QStringLiteral("session.json")}
-                                    << QStringList{QStringLiteral("settings.json")};
+                                    << QStringList{"history.json", "bookmarks.json", "passwords.json", "session.json"};
     }
     void wipingData()
     {
         QFETCH(QString, command);
         QFETCH(QString, message);
         QFETCH(QStringList, emptied);
-        QFETCH(QStringList, kept);
-        dataDir->writeFile(QStringLiteral("history.json"),
-                           QByteArray("[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]"));
-        dataDir->writeFile(QStringLiteral("bookmarks.json"),
-                           QByteArray("[{\"added\":\"2025-03-01T14:05:09\",\"title\":\"B\",\"url\":\"https://b.example/\"}]"));
-        dataDir->writeFile(QStringLiteral("passwords.json"),
-                           QByteArray("[{\"added\":\"2025-03-01T14:05:09\",\"password\":\"cHc=\",\"url\":\"https://c.example/\",\"username\":\"u\"}]"));
-        dataDir->writeFile(QStringLiteral("settings.json"), QByteArray("{\"theme\":\"dark\"}"));
+        const QHash<QString, QByteArray> seeded{
+            {"history.json", "[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]"},
+            {"bookmarks.json", "[{\"added\":\"2025-03-01T14:05:09\",\"title\":\"B\",\"url\":\"https://b.example/\"}]"},
+            {"passwords.json",
+             "[{\"added\":\"2025-03-01T14:05:09\",\"password\":\"cHc=\",\"url\":\"https://c.example/\",\"username\":\"u\"}]"},
+            {"settings.json", "{\"theme\":\"dark\"}"}};
+        for (auto it = seeded.cbegin(); it != seeded.cend(); ++it)
+            dataDir->writeFile(it.key(), it.value());
         startWindow();
-        QMap<QString, QByteArray> before;
-        for (const QString &name : kept)
-            before.insert(name, dataDir->readFile(name));
-
         const QAbstractItemModel *completions = window->addressBar()->completer()->model();
-        QVERIFY(!completions->match(completions->index(0, 0), Qt::DisplayRole, QStringLiteral("https://a.example/"))
-                     .isEmpty());
+        QVERIFY(!completions->match(completions->index(0, 0), Qt::DisplayRole, QStringLiteral("https://a.example/")).isEmpty());
 
         QElapsedTimer clock;
         clock.start();
         run(command.toLower(), command);
         QCOMPARE(window->statusBar()->currentMessage(), message);
         for (const QString &name : emptied) {
-            QVERIFY2(QFileInfo::exists(dataDir->filePath(name)), qPrintable(name));
-            QVERIFY2(QJsonDocument::fromJson(dataDir->readFile(name)).isArray(), qPrintable(name));
-            QVERIFY2(readArray(*dataDir, name).isEmpty(), qPrintable(name));
+            const QJsonDocument doc = QJsonDocument::fromJson(dataDir->readFile(name));
+            QVERIFY2(doc.isArray() && doc.array().isEmpty(), qPrintable(name));
         }
-        for (const QString &name : kept)
-            QCOMPARE(dataDir->readFile(name), before.value(name));
+        for (auto it = seeded.cbegin(); it != seeded.cend(); ++it) {
+            if (!emptied.contains(it.key()))
+                QCOMPARE(dataDir->readFile(it.key()), it.value());
+        }
         // Wiped addresses are no longer offered by the address bar.
         for (int row = 0; row < completions->rowCount(); ++row) {
             const QString entry = completions->index(row, 0).data().toString();
@@ -461,11 +384,9 @@ private Q_SLOTS:
             if (emptied.contains(QLatin1String("bookmarks.json")))
                 QVERIFY2(!entry.contains(QLatin1String("b.example")), qPrintable(entry));
         }
-
         // The message stays for three seconds (a coarse timer: within 5 %), then goes.
         QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().isEmpty(), 4500);
         QVERIFY2(clock.elapsed() >= 2800, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(!palette->isVisible());
     }
 
     void wipeEverythingDropsCookies()

@@ -28,15 +28,13 @@ QStringList urlsOf(const QJsonArray &records)
 QJsonDocument parseFile(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll());
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()) : QJsonDocument();
 }
 
-QByteArray historyOf(int count, int first = 0)
+QByteArray historyOf(int count)
 {
     QJsonArray a;
-    for (int i = first; i < first + count; ++i)
+    for (int i = 0; i < count; ++i)
         a.append(QJsonObject{{QStringLiteral("url"), QStringLiteral("https://site.test/%1").arg(i)},
                              {QStringLiteral("title"), QStringLiteral("Page %1").arg(i)},
                              {QStringLiteral("timestamp"), QStringLiteral("2025-03-01T14:05:09")}});
@@ -46,40 +44,29 @@ QByteArray historyOf(int count, int first = 0)
 int permissionBits(const QString &path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 0777);
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
-QStringList filesIn(const QString &folder)
+QStringList filesIn(const QString &folder, const QString &pattern = QStringLiteral("*"))
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    return QDir(folder).entryList({pattern}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
-// Makes every write of this process fail part-way, as a full disk does.
-class FileSizeLimit
-{
-public:
+// Fails every write of this process part-way, as a full disk does.
+struct FileSizeLimit {
+    rlimit old{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
     explicit FileSizeLimit(rlim_t bytes)
     {
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        struct rlimit tiny = m_old;
-        tiny.rlim_cur = bytes;
-        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit tiny{bytes, old.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &tiny);
     }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_previous);
-    }
-
-private:
-    struct rlimit m_old {};
-    void (*m_previous)(int) = nullptr;
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old), std::signal(SIGXFSZ, handler); }
 };
 
-const QRegularExpression couldNotWrite(QStringLiteral("DataManager: could not write .*"));
+QRegularExpression warning(const QString &pattern) { return QRegularExpression(pattern); }
+const QString couldNotWrite = QStringLiteral("DataManager: could not write .*");
 }
 
 class TestDataManager : public QObject
@@ -92,24 +79,26 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         DataManager dm;
-        QVERIFY(dm.getBookmarks().isEmpty());
-        QVERIFY(dm.getHistory().isEmpty());
-        QVERIFY(dm.getPasswords().isEmpty());
-        QVERIFY(dm.getSession().isEmpty());
+        QVERIFY(dm.getBookmarks().isEmpty() && dm.getHistory().isEmpty() && dm.getPasswords().isEmpty()
+                && dm.getSession().isEmpty());
         QCOMPARE(dm.getSettings(), DataManager::defaultSettings());
-        QCOMPARE(dm.getSettings().size(), 11);
-        QCOMPARE(dm.getSettings().value(QStringLiteral("theme")).toString(), QStringLiteral("dark"));
         QVERIFY(!QFileInfo::exists(dir.dataFolder()));
         QCOMPARE(dm.getHistoryPath(), dir.filePath(QStringLiteral("history.json")));
-        QCOMPARE(dm.getSettingsPath(), dir.filePath(QStringLiteral("settings.json")));
+
+        QTemporaryDir other;
+        DataManager elsewhere(other.path());
+        elsewhere.addBookmark(QStringLiteral("https://a/"), QString());
+        QCOMPARE(elsewhere.getBookmarksPath(), other.path() + QStringLiteral("/orvexbrowser/bookmarks.json"));
+        QVERIFY(QFileInfo::exists(elsewhere.getBookmarksPath()));
+        QVERIFY(!QFileInfo::exists(dir.dataFolder()));
     }
 
     void everyCollectionSurvivesARestart()
     {
         TempDataDir dir;
         const QJsonArray session{QJsonObject{{QStringLiteral("url"), QStringLiteral("https://a.test/")},
-                                             {QStringLiteral("title"), QStringLiteral("A")},
-                                             {QStringLiteral("pinned"), true}}};
+                                             {QStringLiteral("pinned"), true}},
+                                 1, QStringLiteral("stored as given")};
         const QJsonObject settings{{QStringLiteral("adBlocking"), false}, {QStringLiteral("theme"), QStringLiteral("light")}};
         {
             DataManager dm;
@@ -136,10 +125,11 @@ private Q_SLOTS:
         QCOMPARE(dm.getHistory().at(0).toObject().keys(), (QStringList{"timestamp", "title", "url"}));
         QCOMPARE(login.keys(), (QStringList{"added", "password", "url", "username"}));
         const QDateTime stamp = QDateTime::fromString(dm.getHistory().at(0)[QLatin1String("timestamp")].toString(), Qt::ISODate);
-        QVERIFY(stamp.isValid());
-        QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60);
-        // Indented as QJsonDocument writes it.
+        QVERIFY(stamp.isValid() && qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60);
         QCOMPARE(dir.readFile(QStringLiteral("history.json")), QJsonDocument(dm.getHistory()).toJson(QJsonDocument::Indented));
+
+        dm.clearSession();
+        QCOMPARE(DataManager().getSession(), QJsonArray());
     }
 
     void addingKeepsOneRecordPerAddressNewestFirst_data()
@@ -147,16 +137,17 @@ private Q_SLOTS:
         QTest::addColumn<bool>("history");
         QTest::addColumn<QStringList>("added");
         QTest::addColumn<QStringList>("expected");
-        const QStringList distinct{"https://a/", "https://b/", "https://c/"};
-        const QStringList again{"https://a/", "https://b/", "https://c/", "https://a/"};
-        const QStringList slash{"https://a/", "https://a"};
-        const QStringList cased{"https://a/x", "https://a/X", "https://a/x"};
         for (bool history : {false, true}) {
             const char *c = history ? "history" : "bookmarks";
-            QTest::addRow("%s: distinct", c) << history << distinct << QStringList{"https://c/", "https://b/", "https://a/"};
-            QTest::addRow("%s: again moves to front", c) << history << again << QStringList{"https://a/", "https://c/", "https://b/"};
-            QTest::addRow("%s: trailing slash differs", c) << history << slash << QStringList{"https://a", "https://a/"};
-            QTest::addRow("%s: case-sensitive", c) << history << cased << QStringList{"https://a/x", "https://a/X"};
+            QTest::addRow("%s: distinct", c) << history << QStringList{"https://a/", "https://b/", "https://c/"}
+                                             << QStringList{"https://c/", "https://b/", "https://a/"};
+            QTest::addRow("%s: again moves to front", c)
+                << history << QStringList{"https://a/", "https://b/", "https://c/", "https://a/"}
+                << QStringList{"https://a/", "https://c/", "https://b/"};
+            QTest::addRow("%s: trailing slash differs", c) << history << QStringList{"https://a/", "https://a"}
+                                                           << QStringList{"https://a", "https://a/"};
+            QTest::addRow("%s: case-sensitive", c) << history << QStringList{"https://a/x", "https://a/X", "https://a/x"}
+                                                   << QStringList{"https://a/x", "https://a/X"};
         }
     }
     void addingKeepsOneRecordPerAddressNewestFirst()
@@ -166,12 +157,9 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         TempDataDir dir;
         DataManager dm;
-        for (int i = 0; i < added.size(); ++i) {
-            if (history)
-                dm.addHistory(added.at(i), QStringLiteral("title %1").arg(i));
-            else
-                dm.addBookmark(added.at(i), QStringLiteral("title %1").arg(i));
-        }
+        for (int i = 0; i < added.size(); ++i)
+            history ? dm.addHistory(added.at(i), QStringLiteral("title %1").arg(i))
+                    : dm.addBookmark(added.at(i), QStringLiteral("title %1").arg(i));
         const QJsonArray records = history ? dm.getHistory() : dm.getBookmarks();
         QCOMPARE(urlsOf(records), expected);
         // The front record carries the title of the latest add.
@@ -180,29 +168,19 @@ private Q_SLOTS:
         QCOMPARE(urlsOf(history ? reloaded.getHistory() : reloaded.getBookmarks()), expected);
     }
 
-    void historyIsCappedOnAdd()
+    void historyIsCapped()
     {
         TempDataDir dir;
-        dir.writeFile(QStringLiteral("history.json"), historyOf(1000));
-        DataManager dm;
-        dm.addHistory(QStringLiteral("https://new.test/"), QStringLiteral("New"));
-        QCOMPARE(dm.getHistory().size(), 1000);
-        QCOMPARE(urlsOf(dm.getHistory()).first(), QStringLiteral("https://new.test/"));
-        QCOMPARE(urlsOf(dm.getHistory()).last(), QStringLiteral("https://site.test/998"));
-        QCOMPARE(parseFile(dm.getHistoryPath()).array().size(), 1000);
-    }
-
-    void historyIsCappedOnLoadButFileKeptUntilNextChange()
-    {
-        TempDataDir dir;
+        // On load the list is capped, but the file stays untouched until the next change.
         dir.writeFile(QStringLiteral("history.json"), historyOf(1500));
         DataManager dm;
         QCOMPARE(dm.getHistory().size(), 1000);
         QCOMPARE(urlsOf(dm.getHistory()).last(), QStringLiteral("https://site.test/999"));
         QCOMPARE(parseFile(dm.getHistoryPath()).array().size(), 1500);
-        // Re-visiting an entry beyond the cap adds it fresh at the front.
+        // Re-visiting an entry beyond the cap adds it fresh at the front; the oldest goes.
         dm.addHistory(QStringLiteral("https://site.test/1200"), QStringLiteral("Back"));
         const QJsonArray onDisk = parseFile(dm.getHistoryPath()).array();
+        QCOMPARE(onDisk, dm.getHistory());
         QCOMPARE(onDisk.size(), 1000);
         QCOMPARE(urlsOf(onDisk).first(), QStringLiteral("https://site.test/1200"));
         QCOMPARE(urlsOf(onDisk).last(), QStringLiteral("https://site.test/998"));
@@ -223,7 +201,6 @@ private Q_SLOTS:
         dm.addBookmark(QStringLiteral("https://a/"), QString());
         dm.addBookmark(QStringLiteral("https://b/"), QString());
         dm.removeBookmark(QStringLiteral("https://a/"));
-        QCOMPARE(urlsOf(dm.getBookmarks()), QStringList{QStringLiteral("https://b/")});
         // Removing an unknown address still rewrites the file, unchanged.
         QFile::remove(dm.getBookmarksPath());
         dm.removeBookmark(QStringLiteral("https://none/"));
@@ -234,94 +211,50 @@ private Q_SLOTS:
         QCOMPARE(parseFile(dm.getHistoryPath()).array(), QJsonArray());
     }
 
-    void passwordRecords()
+    void passwordRecordsStayPrivate()
     {
         TempDataDir dir;
+        const mode_t oldMask = ::umask(0);
+        const auto restoreMask = qScopeGuard([oldMask] { ::umask(oldMask); });
         DataManager dm;
-        auto logins = [&dm] {
+        auto logins = [](const DataManager &d) {
             QStringList out;
-            for (const QJsonValue &r : dm.getPasswords())
+            for (const QJsonValue &r : d.getPasswords())
                 out << r[QLatin1String("url")].toString() + QLatin1Char('|') + r[QLatin1String("username")].toString()
                         + QLatin1Char('|') + DataManager::decryptPasswordStatic(r[QLatin1String("password")].toString());
             return out;
         };
-        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("ann"), QStringLiteral("1"));
-        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("bob"), QStringLiteral("2"));
-        dm.addPassword(QStringLiteral("https://b/"), QStringLiteral("ann"), QStringLiteral("3"));
-        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("cy"), QStringLiteral("4"));
+        for (const char *login : {"https://a/|ann|1", "https://a/|bob|2", "https://b/|ann|3", "https://a/|cy|4", "https://a/|ann|5"}) {
+            const QStringList f = QString::fromLatin1(login).split(QLatin1Char('|'));
+            dm.addPassword(f.at(0), f.at(1), f.at(2));
+            QCOMPARE(permissionBits(dm.getPasswordsPath()), 0600);
+            // A file made world-readable meanwhile is tightened on the next write.
+            QCOMPARE(::chmod(QFile::encodeName(dm.getPasswordsPath()).constData(), 0644), 0);
+        }
         // Same site and user: replaced and moved to the end (oldest first).
-        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("ann"), QStringLiteral("5"));
-        QCOMPARE(logins(), (QStringList{"https://a/|bob|2", "https://b/|ann|3", "https://a/|cy|4", "https://a/|ann|5"}));
-
+        QCOMPARE(logins(dm), (QStringList{"https://a/|bob|2", "https://b/|ann|3", "https://a/|cy|4", "https://a/|ann|5"}));
         dm.removePassword(QStringLiteral("https://a/"), QStringLiteral("cy"));
-        QCOMPARE(logins(), (QStringList{"https://a/|bob|2", "https://b/|ann|3", "https://a/|ann|5"}));
-        QCOMPARE(DataManager().getPasswords(), dm.getPasswords());
-
+        QCOMPARE(permissionBits(dm.getPasswordsPath()), 0600);
+        QCOMPARE(logins(DataManager()), (QStringList{"https://a/|bob|2", "https://b/|ann|3", "https://a/|ann|5"}));
         dm.removePassword(QStringLiteral("https://a/"));
-        QCOMPARE(logins(), QStringList{"https://b/|ann|3"});
-        QCOMPARE(DataManager().getPasswords(), dm.getPasswords());
-    }
-
-    void passwordsFileStaysPrivate_data()
-    {
-        QTest::addColumn<int>("umaskValue");
-        QTest::newRow("umask 000") << 0;
-        QTest::newRow("umask 022") << 022;
-    }
-    void passwordsFileStaysPrivate()
-    {
-        QFETCH(int, umaskValue);
-        TempDataDir dir;
-        const mode_t old = ::umask(mode_t(umaskValue));
-        DataManager dm;
-        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("ann"), QStringLiteral("pw"));
-        const int created = permissionBits(dm.getPasswordsPath());
-        QFile::setPermissions(dm.getPasswordsPath(), QFileDevice::Permissions(0x6644));
-        dm.addPassword(QStringLiteral("https://b/"), QStringLiteral("bob"), QStringLiteral("pw"));
-        const int afterAdd = permissionBits(dm.getPasswordsPath());
-        dm.removePassword(QStringLiteral("https://a/"), QStringLiteral("ann"));
-        const int afterRemove = permissionBits(dm.getPasswordsPath());
+        QCOMPARE(logins(DataManager()), QStringList{"https://b/|ann|3"});
+        QCOMPARE(::chmod(QFile::encodeName(dm.getPasswordsPath()).constData(), 0644), 0);
         dm.clearAll();
-        const int afterClear = permissionBits(dm.getPasswordsPath());
+        QCOMPARE(permissionBits(dm.getPasswordsPath()), 0600);
         dm.addHistory(QStringLiteral("https://h/"), QString());
-        ::umask(old);
-        QCOMPARE(created, 0600);
-        QCOMPARE(afterAdd, 0600);
-        QCOMPARE(afterRemove, 0600);
-        QCOMPARE(afterClear, 0600);
-        QCOMPARE(permissionBits(dm.getHistoryPath()), 0666 & ~umaskValue);
+        QCOMPARE(permissionBits(dm.getHistoryPath()), 0666); // not a secret: the umask rules
     }
 
-    void obfuscationRoundTrips_data()
-    {
-        QTest::addColumn<QString>("plain");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("ascii") << QStringLiteral("hunter2");
-        QTest::newRow("longer than the key") << QStringLiteral("abcdefghijklmnopqrstuvwxyz0123456789");
-        QTest::newRow("astral") << QStringLiteral("p\U0001F511w\U0001D11Ed");
-        QTest::newRow("non-latin") << QStringLiteral("пароль密码");
-        QTest::newRow("equal to key char") << QStringLiteral("Mi\u0000lt");
-        QTest::newRow("whole key") << QStringLiteral("Mirelt0Quaspen26");
-    }
-    void obfuscationRoundTrips()
-    {
-        QFETCH(QString, plain);
-        TempDataDir dir;
-        DataManager dm;
-        const QString stored = dm.encryptPassword(plain);
-        QVERIFY(plain.isEmpty() || stored != plain);
-        QCOMPARE(DataManager::decryptPasswordStatic(stored), plain);
-        QCOMPARE(dm.decryptPassword(stored), plain);
-        // Stored through the file too.
-        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("u"), plain);
-        const QString fromFile = DataManager().getPasswords().at(0)[QLatin1String("password")].toString();
-        QCOMPARE(DataManager::decryptPasswordStatic(fromFile), plain);
-    }
-
-    void obfuscationKnownAnswers_data()
+    // An empty `stored` checks the round trip only.
+    void obfuscation_data()
     {
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("stored");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("longer than the key") << QStringLiteral("abcdefghijklmnopqrstuvwxyz0123456789") << QString();
+        QTest::newRow("astral") << QStringLiteral("p\U0001F511w\U0001D11Ed") << QString();
+        QTest::newRow("non-latin") << QStringLiteral("пароль密码") << QString();
+        QTest::newRow("whole key") << QStringLiteral("Mirelt0Quaspen26") << QString();
         // 'a' ^ 'M' = 0x2C
         QTest::newRow("a") << QStringLiteral("a") << QString::fromLatin1(QByteArray("\x2C").toBase64());
         // 'M' ^ 'M', 'i' ^ 'i' -> two U+0000 kept
@@ -332,12 +265,20 @@ private Q_SLOTS:
         // U+00E9 ^ 'M' = U+00A4 -> UTF-8 C2 A4
         QTest::newRow("two-byte UTF-8") << QStringLiteral("\u00E9") << QString::fromLatin1(QByteArray("\xC2\xA4").toBase64());
     }
-    void obfuscationKnownAnswers()
+    void obfuscation()
     {
         QFETCH(QString, plain);
         QFETCH(QString, stored);
-        QCOMPARE(DataManager::encryptPasswordStatic(plain), stored);
-        QCOMPARE(DataManager::decryptPasswordStatic(stored), plain);
+        TempDataDir dir;
+        DataManager dm;
+        const QString encoded = dm.encryptPassword(plain);
+        if (!stored.isEmpty())
+            QCOMPARE(encoded, stored);
+        QVERIFY(plain.isEmpty() || encoded != plain);
+        QCOMPARE(dm.decryptPassword(encoded), plain);
+        dm.addPassword(QStringLiteral("https://a/"), QStringLiteral("u"), plain);
+        const QString fromFile = DataManager().getPasswords().at(0)[QLatin1String("password")].toString();
+        QCOMPARE(DataManager::decryptPasswordStatic(fromFile), plain);
     }
 
     void lenientDecoding_data()
@@ -348,21 +289,12 @@ private Q_SLOTS:
         QTest::newRow("blank and bang skipped") << clean.left(3) + QStringLiteral(" !") + clean.mid(3) << QStringLiteral("secret");
         QTest::newRow("line breaks skipped") << clean.left(4) + QStringLiteral("\n") + clean.mid(4) << QStringLiteral("secret");
         QTest::newRow("no padding") << QString(clean).remove(QLatin1Char('=')) << QStringLiteral("secret");
-        QTest::newRow("empty") << QString() << QString();
         QTest::newRow("only junk") << QStringLiteral("!!! ***") << QString();
     }
     void lenientDecoding()
     {
         QFETCH(QString, stored);
-        QFETCH(QString, expected);
-        QCOMPARE(DataManager::decryptPasswordStatic(stored), expected);
-    }
-
-    void handWrittenPasswordDecodesToSomething()
-    {
-        // Not produced by the obfuscation: no error, just unrelated text.
-        const QString out = DataManager::decryptPasswordStatic(QStringLiteral("plain password!"));
-        QVERIFY(out != QStringLiteral("plain password!"));
+        QTEST(DataManager::decryptPasswordStatic(stored), "expected");
     }
 
     void settingsFile_data()
@@ -380,28 +312,15 @@ private Q_SLOTS:
     void settingsFile()
     {
         QFETCH(QByteArray, content);
-        QFETCH(QJsonObject, expected);
         QFETCH(bool, keptAside);
         TempDataDir dir;
         dir.writeFile(QStringLiteral("settings.json"), content);
         if (keptAside)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*settings\\.json")));
+            QTest::ignoreMessage(QtWarningMsg, warning(QStringLiteral("unreadable data in .*settings\\.json")));
         DataManager dm;
-        QCOMPARE(dm.getSettings(), expected);
+        QTEST(dm.getSettings(), "expected");
         QCOMPARE(dir.readFile(QStringLiteral("settings.json")), content);
-        QCOMPARE(QDir(dir.dataFolder()).entryList({QStringLiteral("settings.json.corrupt-*")}, QDir::Files).size(),
-                 keptAside ? 1 : 0);
-    }
-
-    void setSettingsReplacesTheWholeObject()
-    {
-        TempDataDir dir;
-        DataManager dm;
-        QJsonObject s = DataManager::defaultSettings();
-        s.remove(QStringLiteral("theme"));
-        dm.setSettings(s);
-        QVERIFY(!parseFile(dm.getSettingsPath()).object().contains(QStringLiteral("theme")));
-        QCOMPARE(DataManager().getSettings(), s);
+        QCOMPARE(filesIn(dir.dataFolder(), QStringLiteral("settings.json.corrupt-*")).size(), keptAside ? 1 : 0);
     }
 
     void damagedFileIsKeptAsideAndLoadsEmpty_data()
@@ -419,12 +338,17 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         TempDataDir dir;
         dir.writeFile(file, content);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*") + QRegularExpression::escape(file)));
+        const bool secret = file == QLatin1String("passwords.json");
+        if (secret)
+            QFile::setPermissions(dir.filePath(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QTest::ignoreMessage(QtWarningMsg, warning(QStringLiteral("unreadable data in .*") + QRegularExpression::escape(file)));
         DataManager dm;
         QVERIFY(dm.getBookmarks().isEmpty() && dm.getHistory().isEmpty() && dm.getPasswords().isEmpty() && dm.getSession().isEmpty());
-        const QStringList backups = QDir(dir.dataFolder()).entryList({file + QStringLiteral(".corrupt-*")}, QDir::Files);
+        const QStringList backups = filesIn(dir.dataFolder(), file + QStringLiteral(".corrupt-*"));
         QCOMPARE(backups.size(), 1);
         QCOMPARE(dir.readFile(backups.first()), content);
+        if (secret)
+            QCOMPARE(permissionBits(dir.filePath(backups.first())), 0600);
 
         // The next change replaces the damaged file with a sound one; the copy stays.
         dm.clearAll();
@@ -432,103 +356,66 @@ private Q_SLOTS:
         QCOMPARE(dir.readFile(backups.first()), content);
     }
 
-    void copyOfDamagedPasswordsStaysPrivate()
-    {
-        TempDataDir dir;
-        dir.writeFile(QStringLiteral("passwords.json"), "[{\"password\":\"");
-        QFile::setPermissions(dir.filePath(QStringLiteral("passwords.json")), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*passwords\\.json")));
-        DataManager dm;
-        const QStringList backups = QDir(dir.dataFolder()).entryList({QStringLiteral("passwords.json.corrupt-*")}, QDir::Files);
-        QCOMPARE(backups.size(), 1);
-        QCOMPARE(permissionBits(dir.filePath(backups.first())), 0600);
-    }
-
-    void unreadableFileLoadsEmptyWithWarning()
-    {
-        TempDataDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("bookmarks.json"))));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("DataManager: cannot read .*bookmarks\\.json")));
-        DataManager dm;
-        QVERIFY(dm.getBookmarks().isEmpty());
-    }
-
-    // A target that can't be replaced (a folder in its place; root ignores
-    // permission bits): nothing is reported, memory keeps the change.
+    // A target that can't be read nor replaced (a folder in its place; root
+    // ignores permission bits): loads empty, memory keeps the change.
     void blockedTargetKeepsChangeInMemory()
     {
         TempDataDir dir;
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("history.json/inner"))));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("DataManager: cannot read .*history\\.json")));
+        QTest::ignoreMessage(QtWarningMsg, warning(QStringLiteral("DataManager: cannot read .*history\\.json")));
         DataManager dm;
-        QTest::ignoreMessage(QtWarningMsg, couldNotWrite);
+        QVERIFY(dm.getHistory().isEmpty());
+        QTest::ignoreMessage(QtWarningMsg, warning(couldNotWrite));
         dm.addHistory(QStringLiteral("https://a/"), QStringLiteral("A"));
         QCOMPARE(urlsOf(dm.getHistory()), QStringList{QStringLiteral("https://a/")});
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("history.json/inner"))).isDir());
         QCOMPARE(filesIn(dir.dataFolder()), QStringList());
     }
 
-    void failedWriteLeavesOldFileIntact_data()
+    void failedWritesLeaveOldFilesIntact()
     {
-        QTest::addColumn<QString>("file");
-        QTest::newRow("bookmarks") << QStringLiteral("bookmarks.json");
-        QTest::newRow("history") << QStringLiteral("history.json");
-        QTest::newRow("passwords") << QStringLiteral("passwords.json");
-        QTest::newRow("settings") << QStringLiteral("settings.json");
-        QTest::newRow("session") << QStringLiteral("session.json");
-    }
-    void failedWriteLeavesOldFileIntact()
-    {
-        QFETCH(QString, file);
         TempDataDir dir;
+        auto changeAll = [](DataManager &d, const QString &text) {
+            d.addBookmark(QStringLiteral("https://x/"), text);
+            d.addHistory(QStringLiteral("https://x/"), text);
+            d.addPassword(QStringLiteral("https://x/"), text, text);
+            d.setSettings(QJsonObject{{QStringLiteral("theme"), text}});
+            d.setSession(QJsonArray{QJsonObject{{QStringLiteral("url"), text}}});
+        };
         {
             DataManager dm;
-            dm.addBookmark(QStringLiteral("https://old/"), QStringLiteral("Old"));
-            dm.addHistory(QStringLiteral("https://old/"), QStringLiteral("Old"));
-            dm.addPassword(QStringLiteral("https://old/"), QStringLiteral("u"), QStringLiteral("p"));
-            dm.setSettings(QJsonObject{{QStringLiteral("theme"), QStringLiteral("old")}});
-            dm.setSession(QJsonArray{QJsonObject{{QStringLiteral("url"), QStringLiteral("https://old/")}}});
+            changeAll(dm, QStringLiteral("old"));
         }
-        const QByteArray before = dir.readFile(file);
+        const QStringList files = filesIn(dir.dataFolder());
+        QCOMPARE(files.size(), 5);
+        QHash<QString, QByteArray> before;
+        for (const QString &f : files)
+            before.insert(f, dir.readFile(f));
         const QString big(8192, QLatin1Char('x'));
         DataManager dm;
-        QTest::ignoreMessage(QtWarningMsg, couldNotWrite);
+        for (int i = 0; i < files.size(); ++i)
+            QTest::ignoreMessage(QtWarningMsg, warning(couldNotWrite));
         {
             FileSizeLimit limit(64);
-            if (file == QLatin1String("bookmarks.json"))
-                dm.addBookmark(QStringLiteral("https://new/"), big);
-            else if (file == QLatin1String("history.json"))
-                dm.addHistory(QStringLiteral("https://new/"), big);
-            else if (file == QLatin1String("passwords.json"))
-                dm.addPassword(QStringLiteral("https://new/"), big, big);
-            else if (file == QLatin1String("settings.json"))
-                dm.setSettings(QJsonObject{{QStringLiteral("theme"), big}});
-            else
-                dm.setSession(QJsonArray{QJsonObject{{QStringLiteral("url"), big}}});
+            changeAll(dm, big);
         }
-        QCOMPARE(dir.readFile(file), before);
-        QCOMPARE(filesIn(dir.dataFolder()).filter(file + QLatin1Char('.')), QStringList());
-        const QJsonDocument inMemory = file == QLatin1String("settings.json") ? QJsonDocument(dm.getSettings())
-            : file == QLatin1String("bookmarks.json")                         ? QJsonDocument(dm.getBookmarks())
-            : file == QLatin1String("history.json")                           ? QJsonDocument(dm.getHistory())
-            : file == QLatin1String("passwords.json")                         ? QJsonDocument(dm.getPasswords())
-                                                                              : QJsonDocument(dm.getSession());
-        QVERIFY(inMemory.toJson().contains(big.toLatin1()));
+        for (const QString &f : files)
+            QCOMPARE(dir.readFile(f), before.value(f));
+        QCOMPARE(filesIn(dir.dataFolder()), files); // no temporaries left
 
-        // The next successful save carries the change to disk.
-        dm.clearHistory();
+        // Memory kept the changes: the next successful save carries them to disk.
+        dm.saveHistory();
         dm.saveBookmarks();
         dm.savePasswords();
         dm.saveSettings();
         dm.saveSession();
-        if (file != QLatin1String("history.json"))
-            QVERIFY(dir.readFile(file).contains(big.toLatin1()));
+        for (const QString &f : files)
+            QVERIFY2(dir.readFile(f).contains(big.toLatin1()), qPrintable(f));
     }
 
     void clearAllLeavesOtherFiles()
     {
         TempDataDir dir;
-        dir.writeFile(QStringLiteral("search_engines.json"), "{\"default\":\"ddg\"}");
         dir.writeFile(QStringLiteral("downloads.json"), "[1]");
         DataManager dm;
         dm.setSettings(QJsonObject{{QStringLiteral("theme"), QStringLiteral("light")}});
@@ -543,33 +430,8 @@ private Q_SLOTS:
             QVERIFY2(doc.isArray() && doc.array().isEmpty(), f);
         }
         QCOMPARE(dir.readFile(QStringLiteral("settings.json")), settings);
-        QCOMPARE(dir.readFile(QStringLiteral("search_engines.json")), QByteArray("{\"default\":\"ddg\"}"));
         QCOMPARE(dir.readFile(QStringLiteral("downloads.json")), QByteArray("[1]"));
         QCOMPARE(dm.getSettings().value(QStringLiteral("theme")).toString(), QStringLiteral("light"));
-    }
-
-    void sessionIsStoredAsGiven()
-    {
-        TempDataDir dir;
-        DataManager dm;
-        dm.setSession(QJsonArray());
-        QCOMPARE(parseFile(dm.getSessionPath()).array(), QJsonArray());
-        const QJsonArray odd{1, QStringLiteral("x"), QJsonObject{{QStringLiteral("url"), QStringLiteral("about:blank")}}};
-        dm.setSession(odd);
-        QCOMPARE(DataManager().getSession(), odd);
-        dm.clearSession();
-        QCOMPARE(DataManager().getSession(), QJsonArray());
-    }
-
-    void explicitConfigLocation()
-    {
-        TempDataDir dir;
-        QTemporaryDir other;
-        DataManager dm(other.path());
-        dm.addBookmark(QStringLiteral("https://a/"), QString());
-        QCOMPARE(dm.getBookmarksPath(), other.path() + QStringLiteral("/orvexbrowser/bookmarks.json"));
-        QVERIFY(QFileInfo::exists(dm.getBookmarksPath()));
-        QVERIFY(!QFileInfo::exists(dir.dataFolder()));
     }
 
     // Prints the cost of recording one visit with a full history; informative only.
@@ -588,7 +450,6 @@ private Q_SLOTS:
         std::sort(samples.begin(), samples.end());
         qInfo("addHistory with 1000 entries: median %.2f ms, max %.2f ms over %d visits",
               samples.at(samples.size() / 2) / 1e6, samples.last() / 1e6, int(samples.size()));
-        QCOMPARE(dm.getHistory().size(), 1000);
         QCOMPARE(parseFile(dm.getHistoryPath()).array(), dm.getHistory());
     }
 };

@@ -14,9 +14,6 @@ Q_DECLARE_METATYPE(RequestInterceptor::Verdict)
 Q_DECLARE_METATYPE(PrivacyEngine::PermissionDecision)
 Q_DECLARE_METATYPE(QWebEnginePage::Feature)
 
-// Pure decisions of the privacy layer: which request is blocked and how it is
-// counted, which permission request is denied or asked, how stored settings
-// are read, and what the statistics report.
 class TestInterceptor : public QObject
 {
     Q_OBJECT
@@ -81,73 +78,45 @@ private Q_SLOTS:
             QVERIFY(plain.isTracker(QUrl(url)));
     }
 
-    void listsHaveTheirShape()
+    void listEntriesAreSafeInScripts()
     {
         RequestInterceptor interceptor;
-        QCOMPARE(interceptor.adDomainList().size(), 16);
-        QCOMPARE(interceptor.trackerDomainList().size(), 14);
         PrivacyEngine engine;
-        QCOMPARE(engine.getAdPatterns().size(), 35);
-        QCOMPARE(engine.getTrackerDomains().size(), 37);
-        const QStringList urlPatterns{"/ads/", "/advertising/", "/banner", "/sponsor", "/promo",
-                                      "/ad.", ".ad.", "/ad?", "?ad=", "/ad/", "/ads?",
-                                      "advertisement", "advert", "sponsored", "promotion"};
-        QCOMPARE(engine.getAdPatterns().mid(20), urlPatterns);
         for (const QStringList *list : {&interceptor.adDomainList(), &interceptor.trackerDomainList(),
                                         &engine.getAdPatterns(), &engine.getTrackerDomains()}) {
+            QVERIFY(!list->isEmpty());
             for (const QString &entry : *list) {
                 QCOMPARE(entry, entry.toLower());
                 // Entries go into scripts between double quotes, unescaped.
                 QVERIFY(!entry.contains(QLatin1Char('"')) && !entry.contains(QLatin1Char('\\')));
             }
         }
-        QVERIFY(engine.getTrackerDomains().contains("adobe"));
-        QVERIFY(engine.getTrackerDomains().contains("omniture"));
     }
 
-    void countingAndRecordedHosts()
-    {
-        RequestInterceptor interceptor;
-        interceptor.countBlocked(Verdict::BlockAd, QUrl("https://ad.doubleclick.net/a"));
-        interceptor.countBlocked(Verdict::BlockAd, QUrl("https://AD.doubleclick.net/b"));
-        interceptor.countBlocked(Verdict::BlockTracker, QUrl("https://www.hotjar.com/c"));
-        interceptor.countBlocked(Verdict::Pass, QUrl("https://example.org/"));
-        QCOMPARE(interceptor.blockedAdsCount(), 2);
-        QCOMPARE(interceptor.blockedTrackersCount(), 1);
-        QCOMPARE(interceptor.blockedHosts(), QStringList({"ad.doubleclick.net", "www.hotjar.com"}));
-
-        // The host set is bounded; counting goes on past the bound.
-        for (int i = 0; i < RequestInterceptor::MaxRecordedHosts + 50; ++i)
-            interceptor.countBlocked(Verdict::BlockAd, QUrl(QStringLiteral("https://h%1.criteo.com/").arg(i)));
-        QCOMPARE(interceptor.blockedHosts().size(), RequestInterceptor::MaxRecordedHosts);
-        QCOMPARE(interceptor.blockedAdsCount(), 2 + RequestInterceptor::MaxRecordedHosts + 50);
-
-        interceptor.resetCounters();
-        QCOMPARE(interceptor.blockedAdsCount(), 0);
-        QCOMPARE(interceptor.blockedTrackersCount(), 0);
-        QVERIFY(interceptor.blockedHosts().isEmpty());
-    }
-
-    void engineStatisticsFollowTheInterceptor()
+    void countingAndStatistics()
     {
         PrivacyEngine engine;
         const QJsonObject zero{{"adsBlocked", 0}, {"trackersBlocked", 0}, {"cookiesBlocked", 0},
                                {"requestsBlocked", 0}, {"domainsBlocked", 0}};
         QCOMPARE(engine.getPrivacyStats(), zero);
-        QVERIFY(engine.getBlockedDomains().isEmpty());
-
         RequestInterceptor *interceptor = engine.interceptor();
-        interceptor->countBlocked(Verdict::BlockAd, QUrl("https://ads.google.com/x"));
-        interceptor->countBlocked(Verdict::BlockAd, QUrl("https://ads.google.com/y"));
-        interceptor->countBlocked(Verdict::BlockTracker, QUrl("https://mixpanel.com/track"));
-        QCOMPARE(engine.getPrivacyStats(),
-                 QJsonObject({{"adsBlocked", 2}, {"trackersBlocked", 1}, {"cookiesBlocked", 0},
-                              {"requestsBlocked", 3}, {"domainsBlocked", 2}}));
-        QCOMPARE(engine.getBlockedDomains(), QStringList({"ads.google.com", "mixpanel.com"}));
+        interceptor->countBlocked(Verdict::BlockAd, QUrl("https://ad.doubleclick.net/a"));
+        interceptor->countBlocked(Verdict::BlockAd, QUrl("https://AD.doubleclick.net/b"));
+        interceptor->countBlocked(Verdict::BlockTracker, QUrl("https://www.hotjar.com/c"));
+        interceptor->countBlocked(Verdict::Pass, QUrl("https://example.org/"));
+        QCOMPARE(engine.getPrivacyStats(), QJsonObject({{"adsBlocked", 2}, {"trackersBlocked", 1}, {"cookiesBlocked", 0},
+                                                        {"requestsBlocked", 3}, {"domainsBlocked", 2}}));
+        QCOMPARE(engine.getBlockedDomains(), QStringList({"ad.doubleclick.net", "www.hotjar.com"}));
+
+        // The host set is bounded; counting goes on past the bound.
+        for (int i = 0; i < RequestInterceptor::MaxRecordedHosts + 50; ++i)
+            interceptor->countBlocked(Verdict::BlockAd, QUrl(QStringLiteral("https://h%1.criteo.com/").arg(i)));
+        QCOMPARE(interceptor->blockedHosts().size(), RequestInterceptor::MaxRecordedHosts);
+        QCOMPARE(interceptor->blockedAdsCount(), 2 + RequestInterceptor::MaxRecordedHosts + 50);
 
         engine.resetStats();
         QCOMPARE(engine.getPrivacyStats(), zero);
-        QVERIFY(engine.getBlockedDomains().isEmpty());
+        QVERIFY(engine.getBlockedDomains().isEmpty() && interceptor->blockedHosts().isEmpty());
     }
 
     void storedSettings_data()
@@ -174,7 +143,6 @@ private Q_SLOTS:
         engine.setAdBlocking(false); // earlier state is replaced, not merged
         engine.applySettings(stored);
         const QJsonObject now = engine.getPrivacySettings();
-        QCOMPARE(now.size(), 10);
         for (const QString &key : PrivacyEngine::settingsKeys())
             QCOMPARE(now.value(key).toBool(), !expectedOff.contains(key));
         QCOMPARE(engine.interceptor()->isAdBlockingEnabled(), !expectedOff.contains("adBlocking"));
@@ -188,9 +156,9 @@ private Q_SLOTS:
         QVERIFY(engine.getCookieBlockingJS().contains("const BLOCK_ALL_COOKIES = true;"));
         engine.setBlockAllCookies(false);
         QVERIFY(engine.getCookieBlockingJS().contains("const BLOCK_ALL_COOKIES = false;"));
-        QVERIFY(engine.getAdBlockingJS().contains("const adPatterns = [\"doubleclick\", \"googlesyndication\", "));
     }
 
+    // A non-empty `question` is the text asking the user about the feature.
     void permissionDecision_data()
     {
         QTest::addColumn<QWebEnginePage::Feature>("feature");
@@ -199,21 +167,28 @@ private Q_SLOTS:
         QTest::addColumn<bool>("geolocation");
         QTest::addColumn<bool>("notifications");
         QTest::addColumn<Decision>("expected");
+        QTest::addColumn<QString>("question");
         using P = QWebEnginePage;
-        QTest::newRow("mic blocked") << P::MediaAudioCapture << false << true << false << false << Decision::Deny;
-        QTest::newRow("mic allowed, camera blocked") << P::MediaAudioCapture << true << false << true << true << Decision::Ask;
-        QTest::newRow("camera blocked") << P::MediaVideoCapture << true << false << false << false << Decision::Deny;
-        QTest::newRow("camera allowed, mic blocked") << P::MediaVideoCapture << false << true << true << true << Decision::Ask;
-        QTest::newRow("av: camera blocked") << P::MediaAudioVideoCapture << true << false << false << false << Decision::Deny;
-        QTest::newRow("av: mic blocked") << P::MediaAudioVideoCapture << false << true << false << false << Decision::Deny;
-        QTest::newRow("av: both allowed") << P::MediaAudioVideoCapture << false << false << true << true << Decision::Ask;
-        QTest::newRow("geolocation blocked") << P::Geolocation << false << false << true << false << Decision::Deny;
-        QTest::newRow("geolocation allowed") << P::Geolocation << true << true << false << true << Decision::Ask;
-        QTest::newRow("notifications blocked") << P::Notifications << false << false << false << true << Decision::Deny;
-        QTest::newRow("notifications allowed") << P::Notifications << true << true << true << false << Decision::Ask;
-        QTest::newRow("mouse lock left alone") << P::MouseLock << true << true << true << true << Decision::Default;
-        QTest::newRow("desktop capture left alone") << P::DesktopVideoCapture << false << false << false << false << Decision::Default;
-        QTest::newRow("desktop audio left alone") << P::DesktopAudioVideoCapture << true << true << true << true << Decision::Default;
+        const QString allow = QStringLiteral("Allow maps.example to ");
+        QTest::newRow("mic blocked") << P::MediaAudioCapture << false << true << false << false << Decision::Deny
+                                     << allow + "use your microphone?";
+        QTest::newRow("mic allowed, camera blocked") << P::MediaAudioCapture << true << false << true << true << Decision::Ask << "";
+        QTest::newRow("camera blocked") << P::MediaVideoCapture << true << false << false << false << Decision::Deny
+                                        << allow + "use your camera?";
+        QTest::newRow("camera allowed, mic blocked") << P::MediaVideoCapture << false << true << true << true << Decision::Ask << "";
+        QTest::newRow("av: camera blocked") << P::MediaAudioVideoCapture << true << false << false << false << Decision::Deny << "";
+        QTest::newRow("av: mic blocked") << P::MediaAudioVideoCapture << false << true << false << false << Decision::Deny << "";
+        QTest::newRow("av: both allowed") << P::MediaAudioVideoCapture << false << false << true << true << Decision::Ask
+                                          << allow + "use your camera and microphone?";
+        QTest::newRow("geolocation blocked") << P::Geolocation << false << false << true << false << Decision::Deny
+                                             << allow + "know your location?";
+        QTest::newRow("geolocation allowed") << P::Geolocation << true << true << false << true << Decision::Ask << "";
+        QTest::newRow("notifications blocked") << P::Notifications << false << false << false << true << Decision::Deny
+                                               << allow + "show notifications?";
+        QTest::newRow("notifications allowed") << P::Notifications << true << true << true << false << Decision::Ask << "";
+        QTest::newRow("mouse lock left alone") << P::MouseLock << true << true << true << true << Decision::Default << "";
+        QTest::newRow("desktop capture left alone") << P::DesktopVideoCapture << false << false << false << false << Decision::Default << "";
+        QTest::newRow("desktop audio left alone") << P::DesktopAudioVideoCapture << true << true << true << true << Decision::Default << "";
     }
     void permissionDecision()
     {
@@ -222,88 +197,43 @@ private Q_SLOTS:
         QFETCH(bool, microphone);
         QFETCH(bool, geolocation);
         QFETCH(bool, notifications);
-        QFETCH(Decision, expected);
-        QCOMPARE(PrivacyEngine::permissionDecision(feature, camera, microphone, geolocation, notifications),
-                 expected);
+        QFETCH(QString, question);
+        QTEST(PrivacyEngine::permissionDecision(feature, camera, microphone, geolocation, notifications), "expected");
+        if (!question.isEmpty())
+            QCOMPARE(PrivacyEngine::permissionQuestion("maps.example", feature), question);
     }
 
-    void permissionQuestionNamesSiteAndFeature_data()
-    {
-        QTest::addColumn<QWebEnginePage::Feature>("feature");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("camera") << QWebEnginePage::MediaVideoCapture << "Allow maps.example to use your camera?";
-        QTest::newRow("microphone") << QWebEnginePage::MediaAudioCapture << "Allow maps.example to use your microphone?";
-        QTest::newRow("both") << QWebEnginePage::MediaAudioVideoCapture
-                              << "Allow maps.example to use your camera and microphone?";
-        QTest::newRow("location") << QWebEnginePage::Geolocation << "Allow maps.example to know your location?";
-        QTest::newRow("notifications") << QWebEnginePage::Notifications << "Allow maps.example to show notifications?";
-    }
-    void permissionQuestionNamesSiteAndFeature()
-    {
-        QFETCH(QWebEnginePage::Feature, feature);
-        QFETCH(QString, expected);
-        QCOMPARE(PrivacyEngine::permissionQuestion("maps.example", feature), expected);
-    }
-
-    // Prints the median cost of one blocking decision over a realistic mix of
-    // ad, tracker and ordinary requests; the figure is reported, not enforced.
+    // Prints the median cost of one blocking decision over a mix of ad, tracker
+    // and ordinary requests; the figure is reported, not enforced.
     void decisionCost()
     {
-        const QStringList ordinary{
-            "https://en.wikipedia.org/wiki/Main_Page",
-            "https://cdn.jsdelivr.net/npm/bootstrap@5.3.0/dist/css/bootstrap.min.css",
-            "https://fonts.gstatic.com/s/roboto/v30/KFOmCnqEu92Fr1Mu4mxK.woff2",
-            "https://www.example.com/static/js/app.3f2a1b.js",
-            "https://images.news-site.example/2024/05/photo-large.jpg?w=1200&q=80",
-            "https://api.github.com/repos/qt/qtbase/commits?per_page=30",
-            "https://www.reddit.com/r/linux/comments/abc123/some_title/",
-            "https://i.ytimg.com/vi/dQw4w9WgXcQ/hqdefault.jpg",
-            "https://static.xx.fbcdn.example/rsrc.php/v3/y4/r/abc.css",
-            "https://shop.example.de/Produkte/Kategorie/%C3%9Cbersicht?page=2",
-        };
-        const QStringList ads{
-            "https://securepubads.g.doubleclick.net/gampad/ads?iu=/1234/home&sz=300x250",
-            "https://pagead2.googlesyndication.com/pagead/js/adsbygoogle.js",
-            "https://ib.adnxs.com/ut/v3/prebid",
-            "https://static.criteo.com/js/ld/publishertag.js",
-            "https://cdn.taboola.com/libtrc/site/loader.js",
-            "https://media.example.org/ads/leaderboard.png",
-            "https://news.example/AdServer/serve.php?zone=3",
-        };
-        const QStringList trackers{
-            "https://www.google-analytics.com/g/collect?v=2&tid=G-XXXX",
-            "https://www.googletagmanager.com/gtm.js?id=GTM-ABC",
-            "https://connect.facebook.net/en_US/fbevents.js",
-            "https://sb.scorecardresearch.com/beacon.js",
-            "https://static.hotjar.com/c/hotjar-123.js?sv=6",
-            "https://api-js.mixpanel.com/track/?data=eyJ",
-        };
+        const QStringList pools[] = {
+            {"https://en.wikipedia.org/wiki/Main_Page", "https://fonts.gstatic.com/s/roboto/v30/KFOmCnqEu92Fr1Mu4mxK.woff2",
+             "https://images.news-site.example/2024/05/photo-large.jpg?w=1200&q=80",
+             "https://shop.example.de/Produkte/Kategorie/%C3%9Cbersicht?page=2"},
+            {"https://securepubads.g.doubleclick.net/gampad/ads?iu=/1234/home&sz=300x250",
+             "https://pagead2.googlesyndication.com/pagead/js/adsbygoogle.js", "https://news.example/AdServer/serve.php?zone=3"},
+            {"https://www.google-analytics.com/g/collect?v=2&tid=G-XXXX", "https://static.hotjar.com/c/hotjar-123.js?sv=6",
+             "https://api-js.mixpanel.com/track/?data=eyJ"}};
         QList<QUrl> urls;
         QRandomGenerator rng(42);
         for (int i = 0; i < 12000; ++i) {
             const int kind = int(rng.bounded(10)); // 60% ordinary, 20% ads, 20% trackers
-            const QStringList &pool = kind < 6 ? ordinary : kind < 8 ? ads : trackers;
+            const QStringList &pool = pools[kind < 6 ? 0 : kind < 8 ? 1 : 2];
             urls.append(QUrl(pool.at(int(rng.bounded(quint32(pool.size()))))));
         }
         RequestInterceptor interceptor;
         std::vector<qint64> costs;
-        costs.reserve(size_t(urls.size()));
         int blocked = 0;
-        QElapsedTimer total;
-        total.start();
         for (const QUrl &url : std::as_const(urls)) {
             QElapsedTimer t;
             t.start();
-            const Verdict v = interceptor.decide(url);
+            blocked += interceptor.decide(url) != Verdict::Pass;
             costs.push_back(t.nsecsElapsed());
-            blocked += v != Verdict::Pass;
         }
-        const qint64 totalNs = total.nsecsElapsed();
         std::sort(costs.begin(), costs.end());
-        const qint64 median = costs[costs.size() / 2];
-        qInfo("Blocking decision over %d URLs (%d blocked): median %lld ns, p99 %lld ns, mean %lld ns",
-              int(urls.size()), blocked, median, costs[costs.size() * 99 / 100],
-              totalNs / qint64(urls.size()));
+        qInfo("Blocking decision over %d URLs (%d blocked): median %lld ns, p99 %lld ns", int(urls.size()), blocked,
+              costs[costs.size() / 2], costs[costs.size() * 99 / 100]);
         QVERIFY(blocked > 0 && blocked < urls.size());
     }
 };
