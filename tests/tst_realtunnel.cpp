@@ -41,14 +41,13 @@ Result run(const QString &program, const QStringList &args, const QByteArray &in
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
 }
 
-bool writeExecutable(const QString &path, const QByteArray &body)
+// Splits a command line at blanks (no argument here holds one).
+QStringList words(const QString &line) { return line.split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+
+bool writeFile(const QString &path, const QByteArray &body, QFileDevice::Permissions permissions)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    return f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return f.open(QIODevice::WriteOnly) && f.setPermissions(permissions) && f.write(body) == body.size();
 }
 
 // Owns the namespaces and everything started in them; tears all down on
@@ -90,7 +89,7 @@ public:
 
     Result inNs(const QString &ns, const QStringList &command)
     {
-        return run(ip, QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns} + command);
+        return run(ip, words(QStringLiteral("netns exec ") + ns) + command);
     }
 
     bool step(const Result &r, const char *what)
@@ -108,70 +107,65 @@ public:
         // firewall tool inside the throwaway namespace.
         QDir(dir.path()).mkpath(QStringLiteral("shim"));
         for (const char *tool : {"resolvconf", "nft", "iptables-restore"})
-            writeExecutable(dir.path() + QStringLiteral("/shim/") + QLatin1String(tool), "exit 0\n");
+            script(QStringLiteral("shim/") + QLatin1String(tool), "exit 0\n");
 
-        if (!step(run(ip, {QStringLiteral("netns"), QStringLiteral("add"), serverNs}), "netns add")
-            || !step(run(ip, {QStringLiteral("netns"), QStringLiteral("add"), clientNs}), "netns add")
-            || !step(run(ip, {QStringLiteral("-n"), serverNs, QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("veth0"),
-                              QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"),
-                              QStringLiteral("veth1"), QStringLiteral("netns"), clientNs}), "veth")
-            || !step(run(ip, {QStringLiteral("-n"), serverNs, QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("198.18.0.1/24"), QStringLiteral("dev"), QStringLiteral("veth0")}), "addr")
-            || !step(run(ip, {QStringLiteral("-n"), clientNs, QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("198.18.0.2/24"), QStringLiteral("dev"), QStringLiteral("veth1")}), "addr"))
-            return false;
-        for (const QString &ns : {serverNs, clientNs})
-            for (const char *dev : {"lo", ns == serverNs ? "veth0" : "veth1"})
-                if (!step(run(ip, {QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"), QLatin1String(dev), QStringLiteral("up")}), "link up"))
-                    return false;
+        const QString server = QStringLiteral("-n ") + serverNs, client = QStringLiteral("-n ") + clientNs;
+        for (const QString &command : {QStringLiteral("netns add ") + serverNs, QStringLiteral("netns add ") + clientNs,
+                                       server + QStringLiteral(" link add veth0 type veth peer name veth1 netns ") + clientNs,
+                                       server + QStringLiteral(" addr add 198.18.0.1/24 dev veth0"),
+                                       client + QStringLiteral(" addr add 198.18.0.2/24 dev veth1"),
+                                       server + QStringLiteral(" link set lo up"), server + QStringLiteral(" link set veth0 up"),
+                                       client + QStringLiteral(" link set lo up"), client + QStringLiteral(" link set veth1 up")})
+            if (!step(run(ip, words(command)), qPrintable(command)))
+                return false;
 
-        const QString serverPrivate = QString::fromLatin1(run(wg, {QStringLiteral("genkey")}).output.trimmed());
-        serverPublic = QString::fromLatin1(run(wg, {QStringLiteral("pubkey")}, serverPrivate.toLatin1() + '\n').output.trimmed());
-        clientPrivate = QString::fromLatin1(run(wg, {QStringLiteral("genkey")}).output.trimmed());
-        const QString clientPublic = QString::fromLatin1(run(wg, {QStringLiteral("pubkey")}, clientPrivate.toLatin1() + '\n').output.trimmed());
+        auto wgOut = [this](const char *command, const QString &key = {}) {
+            const QByteArray input = key.isEmpty() ? QByteArray() : key.toLatin1() + '\n';
+            return QString::fromLatin1(run(wg, {QLatin1String(command)}, input).output.trimmed());
+        };
+        const QString serverPrivate = wgOut("genkey");
+        serverPublic = wgOut("pubkey", serverPrivate);
+        clientPrivate = wgOut("genkey");
+        const QString clientPublic = wgOut("pubkey", clientPrivate);
         if (serverPublic.size() != 44 || clientPublic.size() != 44) {
             error = QStringLiteral("wg genkey/pubkey failed");
             return false;
         }
         const QString serverConf = dir.path() + QLatin1Char('/') + serverIface + QStringLiteral(".conf");
-        QFile conf(serverConf);
-        if (!conf.open(QIODevice::WriteOnly))
+        if (!writeFile(serverConf, QStringLiteral("[Interface]\nPrivateKey = %1\nAddress = 198.19.0.1/24\nListenPort = 51820\n\n"
+                                                  "[Peer]\nPublicKey = %2\nAllowedIPs = 198.19.0.2/32\n")
+                                       .arg(serverPrivate, clientPublic).toLatin1(),
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return false;
-        conf.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        conf.write(QStringLiteral("[Interface]\nPrivateKey = %1\nAddress = 198.19.0.1/24\nListenPort = 51820\n\n"
-                                  "[Peer]\nPublicKey = %2\nAllowedIPs = 198.19.0.2/32\n")
-                       .arg(serverPrivate, clientPublic).toLatin1());
-        conf.close();
         return step(run(wgQuickWrapper(serverNs), {QStringLiteral("up"), serverConf}), "server wg-quick up");
     }
 
+    // A shell script in the lab folder; returns its path.
+    QString script(const QString &name, const QByteArray &body)
+    {
+        const QString path = dir.path() + QLatin1Char('/') + name;
+        writeFile(path, "#!/bin/sh\n" + body, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return path;
+    }
     // Runs wg-quick inside ns, with the userspace implementation.
     QString wgQuickWrapper(const QString &ns)
     {
-        const QString path = dir.path() + QStringLiteral("/wg-quick-") + ns;
-        if (!QFile::exists(path))
-            writeExecutable(path, QStringLiteral("exec '%1' netns exec '%2' env PATH='%3/shim':\"$PATH\" "
-                                                 "WG_QUICK_USERSPACE_IMPLEMENTATION=wireguard-go "
-                                                 "WG_I_PREFER_BUGGY_USERSPACE_TO_POLISHED_KMOD=1 '%4' \"$@\"\n")
-                                      .arg(ip, ns, dir.path(), wgQuick).toLocal8Bit());
-        return path;
+        return script(QStringLiteral("wg-quick-") + ns,
+                      QStringLiteral("exec '%1' netns exec '%2' env PATH='%3/shim':\"$PATH\" "
+                                     "WG_QUICK_USERSPACE_IMPLEMENTATION=wireguard-go "
+                                     "WG_I_PREFER_BUGGY_USERSPACE_TO_POLISHED_KMOD=1 '%4' \"$@\"\n")
+                          .arg(ip, ns, dir.path(), wgQuick).toLocal8Bit());
     }
     QString ipWrapper(const QString &ns)
     {
-        const QString path = dir.path() + QStringLiteral("/ip-") + ns;
-        writeExecutable(path, QStringLiteral("exec '%1' netns exec '%2' '%1' \"$@\"\n").arg(ip, ns).toLocal8Bit());
-        return path;
-    }
-    QString noOp(const QString &name)
-    {
-        const QString path = dir.path() + QLatin1Char('/') + name;
-        writeExecutable(path, "exit 0\n");
-        return path;
+        return script(QStringLiteral("ip-") + ns, QStringLiteral("exec '%1' netns exec '%2' '%1' \"$@\"\n").arg(ip, ns).toLocal8Bit());
     }
 
     // What the client namespace looks like, for failure messages.
     QByteArray clientState()
     {
-        return run(ip, {QStringLiteral("-n"), clientNs, QStringLiteral("link"), QStringLiteral("show")}).output
-               + "processes: " + run(ip, {QStringLiteral("netns"), QStringLiteral("pids"), clientNs}).output.replace('\n', ' ');
+        return run(ip, words(QStringLiteral("-n %1 link show").arg(clientNs))).output
+               + "processes: " + run(ip, words(QStringLiteral("netns pids ") + clientNs)).output.replace('\n', ' ');
     }
 
     void tearDown()
@@ -182,14 +176,14 @@ public:
         for (const QString &ns : {clientNs, serverNs}) {
             // Only processes inside our own namespaces: the userspace
             // WireGuard daemons our wg-quick calls started.
-            const QList<QByteArray> pids = run(ip, {QStringLiteral("netns"), QStringLiteral("pids"), ns}).output.split('\n');
+            const QList<QByteArray> pids = run(ip, words(QStringLiteral("netns pids ") + ns)).output.split('\n');
             for (const QByteArray &pid : pids) {
                 bool ok = false;
                 const int n = pid.trimmed().toInt(&ok);
                 if (ok && n > 1)
                     ::kill(n, SIGTERM);
             }
-            run(ip, {QStringLiteral("netns"), QStringLiteral("del"), ns});
+            run(ip, words(QStringLiteral("netns del ") + ns));
         }
     }
 
@@ -200,7 +194,7 @@ private:
 QStringList hostLinks(const QString &ip)
 {
     QStringList names;
-    const QList<QByteArray> lines = run(ip, {QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show")}).output.split('\n');
+    const QList<QByteArray> lines = run(ip, words(QStringLiteral("-o link show"))).output.split('\n');
     for (const QByteArray &l : lines)
         if (!l.trimmed().isEmpty())
             names << QString::fromLatin1(l.split(':').value(1).trimmed());
@@ -237,8 +231,8 @@ private Q_SLOTS:
         tools.ip = lab->ipWrapper(lab->clientNs);
         tools.wgQuick = lab->wgQuickWrapper(lab->clientNs);
         // pkill would reach every process of the host: not in this test.
-        tools.pkill = lab->noOp(QStringLiteral("pkill"));
-        tools.openvpn = lab->noOp(QStringLiteral("openvpn"));
+        tools.pkill = lab->script(QStringLiteral("pkill"), "exit 0\n");
+        tools.openvpn = lab->script(QStringLiteral("openvpn"), "exit 0\n");
         tools.tempFolder = lab->dir.path() + QStringLiteral("/tmp");
         QDir().mkpath(tools.tempFolder);
 
@@ -276,7 +270,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!vpn.isDisconnecting(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!vpn.isProbeRunning(), 10000);
         QVERIFY(!vpn.isConnected());
-        const Result link = run(lab->ip, {QStringLiteral("-n"), lab->clientNs, QStringLiteral("link"), QStringLiteral("show"), iface});
+        const Result link = run(lab->ip, words(QStringLiteral("-n %1 link show %2").arg(lab->clientNs, iface)));
         QVERIFY2(link.exitCode != 0, link.output.constData());
         QVERIFY(!QFile::exists(QStringLiteral("/var/run/wireguard/") + iface + QStringLiteral(".sock")));
 

@@ -43,7 +43,6 @@ private Q_SLOTS:
         QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "yahoo", "startpage"}));
         QCOMPARE(sm.defaultEngine().name, QStringLiteral("Google"));
         QVERIFY(sm.defaultEngine().isDefault);
-        QCOMPARE(sm.searchUrl(QStringLiteral("a b&c")), QUrl(QStringLiteral("https://www.google.com/search?q=a%20b%26c")));
         QCOMPARE(sm.getEnginesPath(), dir.filePath(QStringLiteral("search_engines.json")));
         QVERIFY(!QFileInfo::exists(dir.dataFolder()));
     }
@@ -63,52 +62,39 @@ private Q_SLOTS:
     void builtInTemplates()
     {
         QFETCH(QString, keyword);
-        QFETCH(QString, expected);
         TempDataDir dir;
-        SearchManager sm;
-        QCOMPARE(sm.searchUrl(QStringLiteral("x+y"), keyword).toString(QUrl::FullyEncoded), expected);
+        QTEST(SearchManager().searchUrl(QStringLiteral("x+y"), keyword).toString(QUrl::FullyEncoded), "expected");
     }
 
-    void queryEncoding_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("blank and ampersand") << QStringLiteral("a b&c") << "a%20b%26c";
-        QTest::newRow("unreserved kept") << QStringLiteral("A-z_0.9~") << "A-z_0.9~";
-        QTest::newRow("reserved") << QStringLiteral("#?/=%") << "%23%3F%2F%3D%25";
-        QTest::newRow("non-ASCII byte-wise") << QStringLiteral("\u00E9\u20AC") << "%C3%A9%E2%82%AC";
-        QTest::newRow("astral") << QStringLiteral("\U0001F600") << "%F0%9F%98%80";
-        QTest::newRow("placeholder in query") << QStringLiteral("%s") << "%25s";
-        QTest::newRow("empty") << QString() << "";
-    }
-    void queryEncoding()
-    {
-        QFETCH(QString, query);
-        QFETCH(QString, expected);
-        const SearchEngine engine(QStringLiteral("T"), QStringLiteral("t"), QStringLiteral("https://s.test/?q=%s"));
-        QCOMPARE(engine.searchUrl(query).toString(QUrl::FullyEncoded), QStringLiteral("https://s.test/?q=") + expected);
-    }
-
-    void templates_data()
+    void engineUrl_data()
     {
         QTest::addColumn<QString>("templ");
+        QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("every placeholder filled") << "https://s.test/%s?q=%s" << "https://s.test/a%20b?q=a%20b";
-        QTest::newRow("no placeholder drops query") << "https://s.test/home" << "https://s.test/home";
-        QTest::newRow("placeholder case-sensitive") << "https://s.test/?q=%S" << "https://s.test/?q=%25S";
-        QTest::newRow("http") << "http://s.test/?q=%s" << "http://s.test/?q=a%20b";
-        QTest::newRow("javascript refused") << "javascript:alert('%s')" << "";
-        QTest::newRow("file refused") << "file:///etc/passwd?%s" << "";
-        QTest::newRow("data refused") << "data:text/html,%s" << "";
-        QTest::newRow("no host refused") << "https:%s" << "";
-        QTest::newRow("empty template") << "" << "";
+        const QString q = QStringLiteral("https://s.test/?q=%s");
+        QTest::newRow("blank and ampersand") << q << "a b&c" << "https://s.test/?q=a%20b%26c";
+        QTest::newRow("unreserved kept") << q << "A-z_0.9~" << "https://s.test/?q=A-z_0.9~";
+        QTest::newRow("reserved") << q << "#?/=%" << "https://s.test/?q=%23%3F%2F%3D%25";
+        QTest::newRow("non-ASCII byte-wise") << q << QStringLiteral("\u00E9\u20AC") << "https://s.test/?q=%C3%A9%E2%82%AC";
+        QTest::newRow("astral") << q << QStringLiteral("\U0001F600") << "https://s.test/?q=%F0%9F%98%80";
+        QTest::newRow("placeholder in query") << q << "%s" << "https://s.test/?q=%25s";
+        QTest::newRow("empty query") << q << "" << "https://s.test/?q=";
+        QTest::newRow("every placeholder filled") << "https://s.test/%s?q=%s" << "a b" << "https://s.test/a%20b?q=a%20b";
+        QTest::newRow("no placeholder drops query") << "https://s.test/home" << "a b" << "https://s.test/home";
+        QTest::newRow("placeholder case-sensitive") << "https://s.test/?q=%S" << "a b" << "https://s.test/?q=%25S";
+        QTest::newRow("http") << "http://s.test/?q=%s" << "a b" << "http://s.test/?q=a%20b";
+        QTest::newRow("javascript refused") << "javascript:alert('%s')" << "a b" << "";
+        QTest::newRow("file refused") << "file:///etc/passwd?%s" << "a b" << "";
+        QTest::newRow("data refused") << "data:text/html,%s" << "a b" << "";
+        QTest::newRow("no host refused") << "https:%s" << "a b" << "";
+        QTest::newRow("empty template") << "" << "a b" << "";
     }
-    void templates()
+    void engineUrl()
     {
         QFETCH(QString, templ);
-        QFETCH(QString, expected);
+        QFETCH(QString, query);
         const SearchEngine engine(QStringLiteral("T"), QStringLiteral("t"), templ);
-        QCOMPARE(engine.searchUrl(QStringLiteral("a b")).toString(QUrl::FullyEncoded), expected);
+        QTEST(engine.searchUrl(query).toString(QUrl::FullyEncoded), "expected");
     }
 
     void defaultSelection()
@@ -204,23 +190,12 @@ private Q_SLOTS:
         QCOMPARE(keywordsOf(sm.searchEngines()), keywords);
         QCOMPARE(sm.defaultKeyword(), defaultKeyword);
         QCOMPARE(sm.searchUrl(QStringLiteral("z")).toString(), search);
+        QCOMPARE(sm.searchUrl(QStringLiteral("z"), QStringLiteral("google")).toString(), search);
         QCOMPARE(dir.readFile(QStringLiteral("search_engines.json")), content); // loading writes nothing
         const QStringList backups = QDir(dir.dataFolder()).entryList({QStringLiteral("search_engines.json.corrupt-*")}, QDir::Files);
         QCOMPARE(backups.size(), keptAside ? 1 : 0);
         if (keptAside)
             QCOMPARE(dir.readFile(backups.first()), content);
-    }
-
-    void emptyListYieldsEmptyAddress()
-    {
-        TempDataDir dir;
-        dir.writeFile(QStringLiteral("search_engines.json"), "{}");
-        SearchManager sm;
-        QCOMPARE(sm.defaultEngine(), SearchEngine());
-        QVERIFY(sm.searchUrl(QStringLiteral("q")).isEmpty());
-        QVERIFY(sm.searchUrl(QStringLiteral("q"), QStringLiteral("google")).isEmpty());
-        sm.addEngine(SearchEngine(QStringLiteral("A"), QStringLiteral("a"), QStringLiteral("https://a.test/?q=%s")));
-        QCOMPARE(sm.searchUrl(QStringLiteral("q")), QUrl(QStringLiteral("https://a.test/?q=q")));
     }
 
     void unwritableFileKeepsChangeInMemory()
@@ -233,19 +208,6 @@ private Q_SLOTS:
         sm.setDefaultEngine(QStringLiteral("ddg"));
         QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("ddg"));
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("search_engines.json"))).isDir());
-    }
-
-    void suggestionsAreEmpty_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("text") << QStringLiteral("weather");
-    }
-    void suggestionsAreEmpty()
-    {
-        QFETCH(QString, query);
-        TempDataDir dir;
-        QVERIFY(SearchManager().suggestions(query).isEmpty());
     }
 };
 

@@ -51,10 +51,16 @@ class TestSidePanel : public QObject
 
     TestHttpServer *server = nullptr;
 
-    void ask(SidePanel &panel, const QString &question)
+    static void ask(SidePanel &panel, const QString &question)
     {
         panel.questionInput()->setText(question);
         QTest::keyClick(panel.questionInput(), Qt::Key_Return);
+    }
+    void answerWith(const QString &text, int delayMs = 0)
+    {
+        server->route("/api/generate", [=](const TestHttpServer::Request &) {
+            return jsonResponse(ollamaAnswer(text), 200, delayMs);
+        });
     }
 
 private Q_SLOTS:
@@ -68,66 +74,54 @@ private Q_SLOTS:
     void cleanup()
     {
         delete server;
-        server = nullptr;
         ServiceEndpoints::reset();
-    }
-
-    void startsWithGreetingOnly()
-    {
-        SidePanel panel(nullptr);
-        QCOMPARE(bubbles(panel), QStringList{SidePanel::greetingText()});
-        QCOMPARE(panel.width(), 350);
     }
 
     void requestIsOneNonStreamingGenerate()
     {
-        server->route("/api/generate", [](const TestHttpServer::Request &) {
-            return jsonResponse(ollamaAnswer(QStringLiteral("Paris.")));
-        });
+        answerWith(QStringLiteral("Paris."));
         SidePanel panel(nullptr);
         panel.questionInput()->setText(QStringLiteral("  Capital of \"France\"?\t"));
         panel.sendControl()->click();
         QVERIFY(panel.questionInput()->text().isEmpty());
         QTRY_COMPARE(bubbles(panel).size(), 3);
-
+        QCOMPARE(bubbles(panel), (QStringList{SidePanel::greetingText(), "Capital of \"France\"?", "Paris."}));
         QCOMPARE(server->requests().size(), 1);
         const TestHttpServer::Request req = server->requests().first();
         QCOMPARE(req.method, QByteArray("POST"));
         QCOMPARE(req.path, QByteArray("/api/generate"));
         QCOMPARE(req.header("content-type"), QByteArray("application/json"));
-        QCOMPARE(req.body, QByteArray("{\n"
-                                      "    \"model\": \"llama3\",\n"
-                                      "    \"prompt\": \"Capital of \\\"France\\\"?\",\n"
-                                      "    \"stream\": false\n"
-                                      "}\n"));
-        QCOMPARE(bubbles(panel), (QStringList{SidePanel::greetingText(), QStringLiteral("Capital of \"France\"?"),
-                                              QStringLiteral("Paris.")}));
+        QCOMPARE(req.body, QByteArray("{\n    \"model\": \"llama3\",\n    \"prompt\": \"Capital of \\\"France\\\"?\",\n"
+                                      "    \"stream\": false\n}\n"));
     }
 
+    // A null body with status 0: nothing listens.
     void answerShown_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("shown");
         const QString empty = SidePanel::emptyAnswerText();
+        const QString html = QStringLiteral("<b>x</b> & <script>y</script>");
         QTest::newRow("answer") << ollamaAnswer(QStringLiteral("**Hi** there")) << 200 << QStringLiteral("**Hi** there");
-        QTest::newRow("html answer literal") << ollamaAnswer(QStringLiteral("<b>x</b> & <script>y</script>"))
-                                             << 200 << QStringLiteral("<b>x</b> & <script>y</script>");
+        QTest::newRow("html answer literal") << ollamaAnswer(html) << 200 << html;
         QTest::newRow("empty object") << QByteArray("{}") << 200 << empty;
         QTest::newRow("empty response") << ollamaAnswer(QString()) << 200 << empty;
         QTest::newRow("number response") << QByteArray("{\"response\": 42}") << 200 << empty;
         QTest::newRow("array body") << QByteArray("[\"response\"]") << 200 << empty;
         QTest::newRow("not json") << QByteArray("<html>oops</html>") << 200 << empty;
-        QTest::newRow("empty body") << QByteArray() << 200 << empty;
+        QTest::newRow("empty body") << QByteArray("") << 200 << empty;
+        // Over the byte cap: dropped unread.
+        QTest::newRow("flood") << ollamaAnswer(QString(SidePanel::MaxReplyBytes + 10, QLatin1Char('b'))) << 200 << empty;
         QTest::newRow("model missing 404") << QByteArray("{\"error\":\"model 'llama3' not found\"}") << 404 << unreachable;
         QTest::newRow("server error 500") << ollamaAnswer(QStringLiteral("ignored")) << 500 << unreachable;
-        QTest::newRow("redirect not followed") << QByteArray() << 302 << unreachable;
+        QTest::newRow("redirect not followed") << QByteArray("") << 302 << unreachable;
+        QTest::newRow("server down") << QByteArray() << 0 << unreachable;
     }
     void answerShown()
     {
         QFETCH(QByteArray, body);
         QFETCH(int, status);
-        QFETCH(QString, shown);
         server->route("/api/generate", [=](const TestHttpServer::Request &) {
             TestHttpServer::Response r = jsonResponse(body, status);
             if (status == 302)
@@ -135,16 +129,22 @@ private Q_SLOTS:
             return r;
         });
         server->setPage("/elsewhere", ollamaAnswer(QStringLiteral("followed")), "application/json");
+        if (status == 0) { // a port that was just free
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            ServiceEndpoints::setOllamaGenerateUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/generate").arg(probe.serverPort())));
+        } // closed here
         SidePanel panel(nullptr);
         ask(panel, QStringLiteral("q"));
         QTRY_COMPARE(bubbles(panel).size(), 3);
-        QCOMPARE(bubbles(panel).last(), shown);
+        QCOMPARE(bubbles(panel).value(1), QStringLiteral("q"));
+        QTEST(bubbles(panel).last(), "shown");
         QCOMPARE(server->requestCount("/elsewhere"), 0);
     }
 
     void questionHtmlShownLiterally()
     {
-        server->route("/api/generate", [](const TestHttpServer::Request &) { return jsonResponse("{}"); });
+        answerWith(QString());
         SidePanel panel(nullptr);
         const QString q = QStringLiteral("<img src=x onerror=alert(1)> & <i>\"hi\"</i>");
         ask(panel, q);
@@ -153,41 +153,16 @@ private Q_SLOTS:
         QTRY_COMPARE(bubbles(panel).size(), 3);
     }
 
-    void oversizedAnswerIsCut()
+    void longAnswerIsCut()
     {
-        // Far more than the view should ever hold, but under the byte cap.
         const QString huge(SidePanel::MaxShownChars * 4, QLatin1Char('a'));
         QCOMPARE(SidePanel::answerFromBody(ollamaAnswer(huge)).size(), SidePanel::MaxShownChars + 1);
-        // Over the byte cap: dropped unread, the transfer is aborted.
-        server->route("/api/generate", [](const TestHttpServer::Request &) {
-            return jsonResponse(ollamaAnswer(QString(SidePanel::MaxReplyBytes + 10, QLatin1Char('b'))));
-        });
-        SidePanel panel(nullptr);
-        ask(panel, QStringLiteral("flood me"));
-        QTRY_COMPARE(bubbles(panel).size(), 3);
-        QCOMPARE(bubbles(panel).last(), SidePanel::emptyAnswerText());
-    }
-
-    void serverDown()
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 closedPort = probe.serverPort();
-        probe.close();
-        ServiceEndpoints::setOllamaGenerateUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/api/generate").arg(closedPort)));
-        SidePanel panel(nullptr);
-        ask(panel, QStringLiteral("anyone?"));
-        QTRY_COMPARE(bubbles(panel).size(), 3);
-        QCOMPARE(bubbles(panel).mid(1), (QStringList{QStringLiteral("anyone?"), unreachable}));
     }
 
     void stalledServerTimesOut()
     {
-        server->route("/api/generate", [](const TestHttpServer::Request &) {
-            return jsonResponse(ollamaAnswer(QStringLiteral("too late")), 200, 3000);
-        });
+        answerWith(QStringLiteral("too late"), 3000);
         SidePanel panel(nullptr);
-        QCOMPARE(panel.transferTimeout(), 120 * 1000);
         panel.setTransferTimeout(200);
         ask(panel, QStringLiteral("slow?"));
         QTRY_COMPARE_WITH_TIMEOUT(bubbles(panel).size(), 3, 2500);
@@ -206,7 +181,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(bool, viaButton);
-        server->route("/api/generate", [](const TestHttpServer::Request &) { return jsonResponse("{}"); });
+        answerWith(QString());
         SidePanel panel(nullptr);
         panel.questionInput()->setText(text);
         if (viaButton)
@@ -216,47 +191,38 @@ private Q_SLOTS:
         QCOMPARE(panel.questionInput()->text(), text);
         // A real question afterwards proves nothing earlier was queued.
         ask(panel, QStringLiteral("real"));
-        QTRY_COMPARE(server->requests().size(), 1);
         QTRY_COMPARE(bubbles(panel).size(), 3);
         QCOMPARE(server->requests().size(), 1);
     }
 
     void clearingKeepsRequestsInFlight()
     {
-        server->route("/api/generate", [](const TestHttpServer::Request &) {
-            return jsonResponse(ollamaAnswer(QStringLiteral("late answer")), 200, 300);
-        });
+        answerWith(QStringLiteral("late answer"), 300);
         SidePanel panel(nullptr);
         ask(panel, QStringLiteral("first"));
         QTRY_COMPARE(server->requests().size(), 1);
         panel.clearControl()->click();
         QCOMPARE(bubbles(panel), QStringList{SidePanel::clearedText()});
-        QTRY_COMPARE(bubbles(panel), (QStringList{SidePanel::clearedText(), QStringLiteral("late answer")}));
-        panel.onClearChat();
-        QCOMPARE(bubbles(panel), QStringList{SidePanel::clearedText()});
+        QTRY_COMPARE(bubbles(panel), (QStringList{SidePanel::clearedText(), "late answer"}));
     }
 
     void answersArriveInFinishingOrder()
     {
         server->route("/api/generate", [](const TestHttpServer::Request &req) {
             const QString prompt = QJsonDocument::fromJson(req.body).object().value(QStringLiteral("prompt")).toString();
-            const bool slow = prompt == QLatin1String("slow");
-            return jsonResponse(ollamaAnswer(QStringLiteral("re: ") + prompt), 200, slow ? 600 : 50);
+            return jsonResponse(ollamaAnswer(QStringLiteral("re: ") + prompt), 200, prompt == QLatin1String("slow") ? 600 : 50);
         });
         SidePanel panel(nullptr);
         ask(panel, QStringLiteral("slow"));
         ask(panel, QStringLiteral("fast"));
         QTRY_COMPARE(bubbles(panel).size(), 5);
-        QCOMPARE(bubbles(panel), (QStringList{SidePanel::greetingText(), QStringLiteral("slow"), QStringLiteral("fast"),
-                                              QStringLiteral("re: fast"), QStringLiteral("re: slow")}));
+        QCOMPARE(bubbles(panel), (QStringList{SidePanel::greetingText(), "slow", "fast", "re: fast", "re: slow"}));
         QCOMPARE(server->requests().size(), 2);
     }
 
     void panelDestroyedWhileWaiting()
     {
-        server->route("/api/generate", [](const TestHttpServer::Request &) {
-            return jsonResponse(ollamaAnswer(QStringLiteral("nobody listens")), 200, 200);
-        });
+        answerWith(QStringLiteral("nobody listens"), 200);
         auto *panel = new SidePanel(nullptr);
         ask(*panel, QStringLiteral("bye"));
         QTRY_COMPARE(server->requests().size(), 1);
