@@ -15,6 +15,8 @@
 #include <QWebEngineView>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 // Real engine downloads into a fresh folder, shown in a dialog.
 struct EngineDownloads {
     TempDataDir dir;
@@ -41,15 +43,21 @@ class TestDownloadDialog : public QObject
     static QString cell(DownloadDialog &dialog, int row, int column)
     {
         QTableWidgetItem *item = dialog.table()->item(row, column);
-        return item ? item->text() : QStringLiteral("<none>");
+        return item ? item->text() : u"<none>"_s;
     }
     static QProgressBar *bar(DownloadDialog &dialog, int row)
     {
         return qobject_cast<QProgressBar *>(dialog.table()->cellWidget(row, 1));
     }
+    // Name, progress text, speed, status and action of one row.
+    static QString row(DownloadDialog &dialog, int r)
+    {
+        return QStringList{cell(dialog, r, 0), bar(dialog, r)->format(), cell(dialog, r, 2), cell(dialog, r, 3), cell(dialog, r, 4)}
+            .join(u'|');
+    }
     static DownloadItem *addItem(DownloadManager &manager, const QString &name)
     {
-        manager.addDownload(QUrl(QStringLiteral("http://127.0.0.1/") + name), name);
+        manager.addDownload(QUrl(u"http://127.0.0.1/"_s + name), name);
         return manager.downloadAt(manager.downloadCount() - 1);
     }
 
@@ -59,29 +67,28 @@ private Q_SLOTS:
         // The engine's one-time start-up warnings are not under test.
         QWebEngineView view;
         QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
-        view.setHtml(QStringLiteral("<p>start</p>"));
+        view.setHtml(u"<p>start</p>"_s);
         QVERIFY(loaded.wait(30000));
     }
     // Every warning fails, except the offscreen platform's note on each message box.
     void init()
     {
-        QTest::failOnWarning(QRegularExpression(
-            QStringLiteral("^(?!This plugin does not support propagateSizeHints\\(\\)$)")));
+        QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support propagateSizeHints\\(\\)$)"_s));
     }
 
     void speedText_data()
     {
         QTest::addColumn<qint64>("speed");
         QTest::addColumn<QString>("text");
-        QTest::newRow("negative") << qint64(-5) << QStringLiteral("\u2014");
-        QTest::newRow("zero") << qint64(0) << QStringLiteral("\u2014");
-        QTest::newRow("one byte") << qint64(1) << QStringLiteral("1 B/s");
-        QTest::newRow("1023") << qint64(1023) << QStringLiteral("1023 B/s");
-        QTest::newRow("1024") << qint64(1024) << QStringLiteral("1.0 KB/s");
-        QTest::newRow("just under 1 MB") << qint64(1048575) << QStringLiteral("1024.0 KB/s");
-        QTest::newRow("1 MB") << qint64(1048576) << QStringLiteral("1.0 MB/s");
-        QTest::newRow("1.5 MB") << qint64(1572864) << QStringLiteral("1.5 MB/s");
-        QTest::newRow("3 GB") << qint64(3221225472) << QStringLiteral("3072.0 MB/s");
+        QTest::newRow("negative") << qint64(-5) << u"\u2014"_s;
+        QTest::newRow("zero") << qint64(0) << u"\u2014"_s;
+        QTest::newRow("one byte") << qint64(1) << u"1 B/s"_s;
+        QTest::newRow("1023") << qint64(1023) << u"1023 B/s"_s;
+        QTest::newRow("1024") << qint64(1024) << u"1.0 KB/s"_s;
+        QTest::newRow("just under 1 MB") << qint64(1048575) << u"1024.0 KB/s"_s;
+        QTest::newRow("1 MB") << qint64(1048576) << u"1.0 MB/s"_s;
+        QTest::newRow("1.5 MB") << qint64(1572864) << u"1.5 MB/s"_s;
+        QTest::newRow("3 GB") << qint64(3221225472) << u"3072.0 MB/s"_s;
     }
     void speedText()
     {
@@ -93,34 +100,26 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         DownloadManager manager;
-        DownloadItem *done = addItem(manager, QStringLiteral("done.zip"));
+        DownloadItem *done = addItem(manager, u"done.zip"_s);
         done->onDownloadProgress(1000, 1000);
         done->onFinished();
-        addItem(manager, QStringLiteral("running.iso"))->onDownloadProgress(500, 1000);
+        addItem(manager, u"running.iso"_s)->onDownloadProgress(500, 1000);
 
         DownloadDialog dialog(&manager);
         QCOMPARE(dialog.table()->rowCount(), 2);
-        QCOMPARE(cell(dialog, 0, 0), QStringLiteral("done.zip"));
-        QCOMPARE(cell(dialog, 0, 2), QStringLiteral("\u2014"));
-        QCOMPARE(cell(dialog, 0, 3), QStringLiteral("Completed"));
-        QCOMPARE(cell(dialog, 0, 4), QStringLiteral("Open \u2197"));
-        QCOMPARE(bar(dialog, 0)->format(), QStringLiteral("100%"));
-        QCOMPARE(cell(dialog, 1, 3), QStringLiteral("Downloading..."));
-        QCOMPARE(cell(dialog, 1, 4), QString());
-        QCOMPARE(bar(dialog, 1)->value(), 50);
+        QCOMPARE(row(dialog, 0), u"done.zip|100%|\u2014|Completed|Open \u2197"_s);
+        QCOMPARE(row(dialog, 1).section(u'|', 0, 1), u"running.iso|50%"_s);
+        QCOMPARE(row(dialog, 1).section(u'|', 3), u"Downloading...|"_s);
 
-        DownloadItem *later = addItem(manager, QStringLiteral("later.bin"));
+        DownloadItem *later = addItem(manager, u"later.bin"_s);
         QCOMPARE(dialog.table()->rowCount(), 3);
-        QCOMPARE(cell(dialog, 2, 0), QStringLiteral("later.bin"));
         later->onDownloadProgress(421, 1000);
         QCOMPARE(bar(dialog, 2)->value(), 42);
-        QCOMPARE(bar(dialog, 2)->format(), QStringLiteral("42%"));
+        QCOMPARE(row(dialog, 2).section(u'|', 0, 1), u"later.bin|42%"_s);
         later->onDownloadProgress(10, -1); // unknown size
-        QCOMPARE(bar(dialog, 2)->format(), QStringLiteral("0%"));
-        QCOMPARE(cell(dialog, 2, 2), DownloadDialog::speedText(later->speed()));
+        QCOMPARE(row(dialog, 2), u"later.bin|0%|"_s + DownloadDialog::speedText(later->speed()) + u"|Downloading...|"_s);
         later->onFinished();
-        QCOMPARE(cell(dialog, 2, 3), QStringLiteral("Completed"));
-        QCOMPARE(cell(dialog, 2, 2), QStringLiteral("\u2014"));
+        QCOMPARE(row(dialog, 2).section(u'|', 2), u"\u2014|Completed|Open \u2197"_s);
     }
 
     // Pause and cancel only for a download still running; open only a completed one.
@@ -129,8 +128,8 @@ private Q_SLOTS:
         TempDataDir dir;
         DownloadManager manager;
         manager.setDefaultDownloadPath(dir.downloadDir());
-        addItem(manager, QStringLiteral("a"))->onFinished();
-        DownloadItem *running = addItem(manager, QStringLiteral("b"));
+        addItem(manager, u"a"_s)->onFinished();
+        DownloadItem *running = addItem(manager, u"b"_s);
         DownloadDialog dialog(&manager);
         QList<QUrl> opened;
         dialog.setUrlOpener([&opened](const QUrl &url) { opened.append(url); return true; });
@@ -168,7 +167,7 @@ private Q_SLOTS:
         QFETCH(bool, cleared);
         TempDataDir dir;
         DownloadManager manager;
-        addItem(manager, QStringLiteral("a"))->onFinished();
+        addItem(manager, u"a"_s)->onFinished();
         DownloadDialog dialog(&manager);
         ModalDriver driver;
         driver.enqueueButton(QMessageBox::StandardButton(answer));
@@ -176,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(driver.allAnswered());
         QCOMPARE(driver.seen().size(), 1);
         QCOMPARE(manager.getDownloadHistory().isEmpty(), cleared);
-        QCOMPARE(QJsonDocument::fromJson(dir.readFile(QStringLiteral("downloads.json"))).array().isEmpty(), cleared);
+        QCOMPARE(QJsonDocument::fromJson(dir.readFile(u"downloads.json"_s)).array().isEmpty(), cleared);
         QCOMPARE(dialog.table()->rowCount(), 1);
     }
 
@@ -185,24 +184,21 @@ private Q_SLOTS:
         EngineDownloads e;
         StallingDownloadServer server(QByteArray(100000, 'd'), 30000);
         QVERIFY(server.listen());
-        e.view.load(server.url(QStringLiteral("movie.mp4")));
+        e.view.load(server.url(u"movie.mp4"_s));
         QTRY_COMPARE_WITH_TIMEOUT(e.dialog.table()->rowCount(), 1, 30000);
-        QCOMPARE(cell(e.dialog, 0, 0), QStringLiteral("movie.mp4"));
+        QCOMPARE(cell(e.dialog, 0, 0), u"movie.mp4"_s);
         QTRY_COMPARE_WITH_TIMEOUT(bar(e.dialog, 0)->value(), 30, 20000);
 
         e.dialog.table()->selectRow(0);
-        QTest::mouseClick(e.dialog.pauseButton(), Qt::LeftButton);
-        QCOMPARE(cell(e.dialog, 0, 3), QStringLiteral("Paused"));
-        QCOMPARE(e.dialog.pauseButton()->text(), QStringLiteral("Resume"));
-        QTest::mouseClick(e.dialog.pauseButton(), Qt::LeftButton);
-        QCOMPARE(cell(e.dialog, 0, 3), QStringLiteral("Downloading..."));
-        QCOMPARE(e.dialog.pauseButton()->text(), QStringLiteral("Pause"));
-
+        for (const QString &expected : {u"Paused|Resume"_s, u"Downloading...|Pause"_s}) {
+            QTest::mouseClick(e.dialog.pauseButton(), Qt::LeftButton);
+            QCOMPARE(cell(e.dialog, 0, 3) + u'|' + e.dialog.pauseButton()->text(), expected);
+        }
         QTest::mouseClick(e.dialog.cancelButton(), Qt::LeftButton);
+        QCOMPARE(cell(e.dialog, 0, 3), u"Cancelled"_s);
         QTRY_COMPARE_WITH_TIMEOUT(e.finished.count(), 1, 20000);
         // The end notification must not turn a cancelled download into a completed one.
-        QCOMPARE(cell(e.dialog, 0, 3), QStringLiteral("Cancelled"));
-        QCOMPARE(cell(e.dialog, 0, 4), QString());
+        QCOMPARE(row(e.dialog, 0).section(u'|', 3), u"Cancelled|"_s);
         QVERIFY(!e.dialog.cancelButton()->isEnabled());
     }
 
@@ -213,18 +209,16 @@ private Q_SLOTS:
         StallingDownloadServer cut(QByteArray(100000, 'c'), 10000);
         QVERIFY(whole.listen());
         QVERIFY(cut.listen());
-        e.view.load(whole.url(QStringLiteral("small.txt")));
+        e.view.load(whole.url(u"small.txt"_s));
         QTRY_COMPARE_WITH_TIMEOUT(e.finished.count(), 1, 30000);
-        QCOMPARE(cell(e.dialog, 0, 3), QStringLiteral("Completed"));
-        QCOMPARE(cell(e.dialog, 0, 4), QStringLiteral("Open \u2197"));
+        QCOMPARE(row(e.dialog, 0).section(u'|', 3), u"Completed|Open \u2197"_s);
 
-        e.view.load(cut.url(QStringLiteral("big.bin")));
+        e.view.load(cut.url(u"big.bin"_s));
         QTRY_COMPARE_WITH_TIMEOUT(e.dialog.table()->rowCount(), 2, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(bar(e.dialog, 1)->value(), 10, 20000);
         cut.abortAll();
         QTRY_COMPARE_WITH_TIMEOUT(e.finished.count(), 2, 30000);
-        QCOMPARE(cell(e.dialog, 1, 3), QStringLiteral("Failed"));
-        QCOMPARE(cell(e.dialog, 1, 4), QString());
+        QCOMPARE(row(e.dialog, 1).section(u'|', 3), u"Failed|"_s);
     }
 };
 

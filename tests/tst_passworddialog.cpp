@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 class TestPasswordDialog : public QObject
 {
     Q_OBJECT
@@ -29,10 +31,10 @@ class TestPasswordDialog : public QObject
     {
         for (const QJsonValue &v : data.getPasswords()) {
             const QJsonObject o = v.toObject();
-            if (o.value(QStringLiteral("url")).toString() == url && o.value(QStringLiteral("username")).toString() == user)
-                return DataManager::decryptPasswordStatic(o.value(QStringLiteral("password")).toString());
+            if (o.value(u"url"_s).toString() == url && o.value(u"username"_s).toString() == user)
+                return DataManager::decryptPasswordStatic(o.value(u"password"_s).toString());
         }
-        return QStringLiteral("<none>");
+        return u"<none>"_s;
     }
     static void chooseFile(PasswordDialog &dialog, const QString &path)
     {
@@ -43,14 +45,13 @@ class TestPasswordDialog : public QObject
         QFile f(path);
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
-    static const QString mask() { return QStringLiteral("\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"); }
+    static const QString mask() { return u"\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"_s; }
 
 private Q_SLOTS:
     // Every warning fails, except the offscreen platform's note on each modal box.
     void init()
     {
-        QTest::failOnWarning(QRegularExpression(
-            QStringLiteral("^(?!This plugin does not support propagateSizeHints\\(\\)$)")));
+        QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support propagateSizeHints\\(\\)$)"_s));
     }
 
     void parseImport_data()
@@ -66,8 +67,7 @@ private Q_SLOTS:
         QTest::newRow("good and bad elements")
             << QByteArray("[{\"url\":\"a\",\"username\":\"u\",\"password\":\"cA==\"}, {\"url\":\"b\",\"username\":\"u\"},"
                           " {\"url\":\"c\",\"username\":5,\"password\":\"x\"}, {\"url\":\"\",\"username\":\"u\",\"password\":\"x\"},"
-                          " \"text\", 7, null, {\"url\":\"d\",\"username\":\"\",\"password\":\"\"}]")
-            << true << 2 << 6;
+                          " \"text\", 7, null, {\"url\":\"d\",\"username\":\"\",\"password\":\"\"}]") << true << 2 << 6;
     }
     void parseImport()
     {
@@ -93,28 +93,28 @@ private Q_SLOTS:
         QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
         QCOMPARE(driver.seen().size(), 6);
         QCOMPARE(driver.seen().at(2).echo, QLineEdit::Password);
-        QCOMPARE(rows(dialog), (QStringList{QStringLiteral("https://site.example|alice|") + mask(),
-                                            QStringLiteral("https://site.example|bob|") + mask()}));
+        QCOMPARE(rows(dialog), (QStringList{u"https://site.example|alice|"_s + mask(),
+                                            u"https://site.example|bob|"_s + mask()}));
 
         // An empty answer adds nothing.
-        driver.enqueueText(QStringLiteral("https://x.example"));
+        driver.enqueueText(u"https://x.example"_s);
         driver.enqueueCancel();
-        driver.enqueueText(QStringLiteral("pw"));
+        driver.enqueueText(u"pw"_s);
         QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
         QCOMPARE(dialog.table()->rowCount(), 2);
 
         dialog.table()->selectRow(1);
         QTest::mouseClick(dialog.showButton(), Qt::LeftButton);
-        QCOMPARE(dialog.table()->item(1, 2)->text(), QStringLiteral("pw-bob"));
+        QCOMPARE(dialog.table()->item(1, 2)->text(), u"pw-bob"_s);
         QCOMPARE(dialog.table()->item(0, 2)->text(), mask());
 
         // The old password is not offered as the edit's initial text; the list is masked again.
-        driver.enqueueText(QStringLiteral("pw-bob-2"));
+        driver.enqueueText(u"pw-bob-2"_s);
         QTest::mouseClick(dialog.editButton(), Qt::LeftButton);
         QCOMPARE(driver.seen().last().initialText, QString());
         QCOMPARE(driver.seen().last().echo, QLineEdit::Password);
-        QCOMPARE(clearPassword(data, QStringLiteral("https://site.example"), QStringLiteral("bob")), QStringLiteral("pw-bob-2"));
-        QCOMPARE(clearPassword(data, QStringLiteral("https://site.example"), QStringLiteral("alice")), QStringLiteral("pw-alice"));
+        QCOMPARE(clearPassword(data, u"https://site.example"_s, u"bob"_s), u"pw-bob-2"_s);
+        QCOMPARE(clearPassword(data, u"https://site.example"_s, u"alice"_s), u"pw-alice"_s);
         QCOMPARE(dialog.table()->item(1, 2)->text(), mask());
 
         // Delete asks first; Yes removes alice's login and leaves bob's.
@@ -123,7 +123,7 @@ private Q_SLOTS:
             driver.enqueueButton(answer);
             QTest::mouseClick(dialog.deleteButton(), Qt::LeftButton);
         }
-        QCOMPARE(rows(dialog), QStringList{QStringLiteral("https://site.example|bob|") + mask()});
+        QCOMPARE(rows(dialog), QStringList{u"https://site.example|bob|"_s + mask()});
         QCOMPARE(DataManager().getPasswords(), data.getPasswords());
     }
 
@@ -131,17 +131,17 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         DataManager data;
-        data.addPassword(QStringLiteral("https://a.example"), QStringLiteral("ann"), QStringLiteral("Secret-A-1234"));
-        data.addPassword(QStringLiteral("https://b.example"), QStringLiteral("ben"), QStringLiteral("Secret-B-5678"));
+        data.addPassword(u"https://a.example"_s, u"ann"_s, u"Secret-A-1234"_s);
+        data.addPassword(u"https://b.example"_s, u"ben"_s, u"Secret-B-5678"_s);
         const QJsonArray before = data.getPasswords();
         PasswordDialog dialog(&data);
-        const QString path = dir.downloadDir() + QStringLiteral("/logins.json");
+        const QString path = dir.downloadDir() + u"/logins.json"_s;
         chooseFile(dialog, path);
 
         ModalDriver driver;
         driver.enqueueButton(QMessageBox::Ok);
         QTest::mouseClick(dialog.exportButton(), Qt::LeftButton);
-        QCOMPARE(driver.seen().last().label, QStringLiteral("Passwords exported successfully!"));
+        QCOMPARE(driver.seen().last().label, u"Passwords exported successfully!"_s);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray exported = file.readAll();
@@ -152,17 +152,17 @@ private Q_SLOTS:
         QCOMPARE(int(st.st_mode & 0777), 0600);
 
         // Import replaces the same website and user name; others stay.
-        data.addPassword(QStringLiteral("https://a.example"), QStringLiteral("ann"), QStringLiteral("changed"));
-        data.addPassword(QStringLiteral("https://c.example"), QStringLiteral("cy"), QStringLiteral("Secret-C"));
+        data.addPassword(u"https://a.example"_s, u"ann"_s, u"changed"_s);
+        data.addPassword(u"https://c.example"_s, u"cy"_s, u"Secret-C"_s);
         driver.enqueueButton(QMessageBox::Ok);
         QTest::mouseClick(dialog.importButton(), Qt::LeftButton);
-        QCOMPARE(driver.seen().last().label, QStringLiteral("Passwords imported successfully!"));
+        QCOMPARE(driver.seen().last().label, u"Passwords imported successfully!"_s);
         QCOMPARE(data.getPasswords().size(), 3);
-        QCOMPARE(clearPassword(data, QStringLiteral("https://a.example"), QStringLiteral("ann")), QStringLiteral("Secret-A-1234"));
-        QCOMPARE(clearPassword(data, QStringLiteral("https://b.example"), QStringLiteral("ben")), QStringLiteral("Secret-B-5678"));
-        QCOMPARE(clearPassword(data, QStringLiteral("https://c.example"), QStringLiteral("cy")), QStringLiteral("Secret-C"));
+        QCOMPARE(clearPassword(data, u"https://a.example"_s, u"ann"_s), u"Secret-A-1234"_s);
+        QCOMPARE(clearPassword(data, u"https://b.example"_s, u"ben"_s), u"Secret-B-5678"_s);
+        QCOMPARE(clearPassword(data, u"https://c.example"_s, u"cy"_s), u"Secret-C"_s);
         QCOMPARE(dialog.table()->rowCount(), 3);
-        QVERIFY(!dir.readFile(QStringLiteral("passwords.json")).contains("Secret"));
+        QVERIFY(!dir.readFile(u"passwords.json"_s).contains("Secret"));
     }
 
     void importCountsSkippedEntries()
@@ -170,19 +170,19 @@ private Q_SLOTS:
         TempDataDir dir;
         DataManager data;
         PasswordDialog dialog(&data);
-        const QString path = dir.downloadDir() + QStringLiteral("/mixed.json");
-        const QJsonArray array{QJsonObject{{QStringLiteral("url"), QStringLiteral("https://ok.example")},
-                                           {QStringLiteral("username"), QStringLiteral("u")},
-                                           {QStringLiteral("password"), DataManager::encryptPasswordStatic(QStringLiteral("pw"))}},
-                               QJsonObject{{QStringLiteral("url"), QStringLiteral("https://bad.example")}}};
+        const QString path = dir.downloadDir() + u"/mixed.json"_s;
+        const QJsonArray array{QJsonObject{{u"url"_s, u"https://ok.example"_s},
+                                           {u"username"_s, u"u"_s},
+                                           {u"password"_s, DataManager::encryptPasswordStatic(u"pw"_s)}},
+                               QJsonObject{{u"url"_s, u"https://bad.example"_s}}};
         QVERIFY(writeFile(path, QJsonDocument(array).toJson()));
         chooseFile(dialog, path);
         ModalDriver driver;
         driver.enqueueButton(QMessageBox::Ok);
         dialog.onImportPasswords();
-        QVERIFY(driver.seen().last().label.contains(QStringLiteral("1 of 2 entries were skipped")));
-        QCOMPARE(rows(dialog), QStringList{QStringLiteral("https://ok.example|u|") + mask()});
-        QCOMPARE(clearPassword(data, QStringLiteral("https://ok.example"), QStringLiteral("u")), QStringLiteral("pw"));
+        QVERIFY(driver.seen().last().label.contains(u"1 of 2 entries were skipped"_s));
+        QCOMPARE(rows(dialog), QStringList{u"https://ok.example|u|"_s + mask()});
+        QCOMPARE(clearPassword(data, u"https://ok.example"_s, u"u"_s), u"pw"_s);
     }
 
     // A null path: the file chooser was cancelled.
@@ -209,10 +209,10 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         TempDataDir dir;
         DataManager data;
-        data.addPassword(QStringLiteral("https://keep.example"), QStringLiteral("k"), QStringLiteral("pw"));
-        const QByteArray storeBefore = dir.readFile(QStringLiteral("passwords.json"));
+        data.addPassword(u"https://keep.example"_s, u"k"_s, u"pw"_s);
+        const QByteArray storeBefore = dir.readFile(u"passwords.json"_s);
         if (!content.isNull())
-            QVERIFY(writeFile(dir.downloadDir() + QStringLiteral("/in.json"), content));
+            QVERIFY(writeFile(dir.downloadDir() + u"/in.json"_s, content));
         PasswordDialog dialog(&data);
         chooseFile(dialog, path.isNull() ? path : dir.downloadDir() + QLatin1Char('/') + path);
         ModalDriver driver;
@@ -222,7 +222,7 @@ private Q_SLOTS:
         QCOMPARE(driver.seen().size(), reason.isEmpty() ? 0 : 1);
         if (!reason.isEmpty())
             QVERIFY2(driver.seen().first().label.contains(QRegularExpression(reason)), qPrintable(driver.seen().first().label));
-        QCOMPARE(dir.readFile(QStringLiteral("passwords.json")), storeBefore);
+        QCOMPARE(dir.readFile(u"passwords.json"_s), storeBefore);
         QCOMPARE(dialog.table()->rowCount(), 1);
         QCOMPARE(QDir(dir.downloadDir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), content.isNull() ? 0 : 1);
     }

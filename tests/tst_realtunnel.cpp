@@ -13,6 +13,8 @@
 #include <csignal>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 // A real WireGuard tunnel between two network namespaces made for this test:
 // a peer in one, and in the other the configuration this system generates,
 // brought up and down by VPNManager. The host's own namespace is never
@@ -64,39 +66,39 @@ public:
     NetnsLab()
     {
         const QString tag = QString::number(::getpid());
-        serverNs = QStringLiteral("orvex-rt-s-") + tag;
-        clientNs = QStringLiteral("orvex-rt-c-") + tag;
-        serverIface = QStringLiteral("ovxs") + tag;
-        ip = QStandardPaths::findExecutable(QStringLiteral("ip"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        serverNs = u"orvex-rt-s-"_s + tag;
+        clientNs = u"orvex-rt-c-"_s + tag;
+        serverIface = u"ovxs"_s + tag;
+        ip = QStandardPaths::findExecutable(u"ip"_s, {u"/usr/sbin"_s, u"/sbin"_s});
         if (ip.isEmpty())
-            ip = QStandardPaths::findExecutable(QStringLiteral("ip"));
-        wg = QStandardPaths::findExecutable(QStringLiteral("wg"));
-        wgQuick = QStandardPaths::findExecutable(QStringLiteral("wg-quick"));
-        bash = QStandardPaths::findExecutable(QStringLiteral("bash"));
+            ip = QStandardPaths::findExecutable(u"ip"_s);
+        wg = QStandardPaths::findExecutable(u"wg"_s);
+        wgQuick = QStandardPaths::findExecutable(u"wg-quick"_s);
+        bash = QStandardPaths::findExecutable(u"bash"_s);
     }
     ~NetnsLab() { tearDown(); }
 
     QString missingTool() const
     {
-        if (ip.isEmpty()) return QStringLiteral("ip");
-        if (wg.isEmpty()) return QStringLiteral("wg");
-        if (wgQuick.isEmpty()) return QStringLiteral("wg-quick");
-        if (bash.isEmpty()) return QStringLiteral("bash");
-        if (QStandardPaths::findExecutable(QStringLiteral("wireguard-go")).isEmpty()) return QStringLiteral("wireguard-go");
-        if (!QFile::exists(QStringLiteral("/dev/net/tun"))) return QStringLiteral("/dev/net/tun");
+        if (ip.isEmpty()) return u"ip"_s;
+        if (wg.isEmpty()) return u"wg"_s;
+        if (wgQuick.isEmpty()) return u"wg-quick"_s;
+        if (bash.isEmpty()) return u"bash"_s;
+        if (QStandardPaths::findExecutable(u"wireguard-go"_s).isEmpty()) return u"wireguard-go"_s;
+        if (!QFile::exists(u"/dev/net/tun"_s)) return u"/dev/net/tun"_s;
         return {};
     }
 
     Result inNs(const QString &ns, const QStringList &command)
     {
-        return run(ip, words(QStringLiteral("netns exec ") + ns) + command);
+        return run(ip, words(u"netns exec "_s + ns) + command);
     }
 
     bool step(const Result &r, const char *what)
     {
         if (r.exitCode == 0)
             return true;
-        error = QLatin1String(what) + QStringLiteral(": ") + QString::fromLocal8Bit(r.output);
+        error = QLatin1String(what) + u": "_s + QString::fromLocal8Bit(r.output);
         return false;
     }
 
@@ -105,17 +107,17 @@ public:
         made = true;
         // Stand-ins so wg-quick leaves the host's DNS alone and needs no
         // firewall tool inside the throwaway namespace.
-        QDir(dir.path()).mkpath(QStringLiteral("shim"));
+        QDir(dir.path()).mkpath(u"shim"_s);
         for (const char *tool : {"resolvconf", "nft", "iptables-restore"})
-            script(QStringLiteral("shim/") + QLatin1String(tool), "exit 0\n");
+            script(u"shim/"_s + QLatin1String(tool), "exit 0\n");
 
-        const QString server = QStringLiteral("-n ") + serverNs, client = QStringLiteral("-n ") + clientNs;
-        for (const QString &command : {QStringLiteral("netns add ") + serverNs, QStringLiteral("netns add ") + clientNs,
-                                       server + QStringLiteral(" link add veth0 type veth peer name veth1 netns ") + clientNs,
-                                       server + QStringLiteral(" addr add 198.18.0.1/24 dev veth0"),
-                                       client + QStringLiteral(" addr add 198.18.0.2/24 dev veth1"),
-                                       server + QStringLiteral(" link set lo up"), server + QStringLiteral(" link set veth0 up"),
-                                       client + QStringLiteral(" link set lo up"), client + QStringLiteral(" link set veth1 up")})
+        const QString server = u"-n "_s + serverNs, client = u"-n "_s + clientNs;
+        for (const QString &command : {u"netns add "_s + serverNs, u"netns add "_s + clientNs,
+                                       server + u" link add veth0 type veth peer name veth1 netns "_s + clientNs,
+                                       server + u" addr add 198.18.0.1/24 dev veth0"_s,
+                                       client + u" addr add 198.18.0.2/24 dev veth1"_s,
+                                       server + u" link set lo up"_s, server + u" link set veth0 up"_s,
+                                       client + u" link set lo up"_s, client + u" link set veth1 up"_s})
             if (!step(run(ip, words(command)), qPrintable(command)))
                 return false;
 
@@ -128,16 +130,16 @@ public:
         clientPrivate = wgOut("genkey");
         const QString clientPublic = wgOut("pubkey", clientPrivate);
         if (serverPublic.size() != 44 || clientPublic.size() != 44) {
-            error = QStringLiteral("wg genkey/pubkey failed");
+            error = u"wg genkey/pubkey failed"_s;
             return false;
         }
-        const QString serverConf = dir.path() + QLatin1Char('/') + serverIface + QStringLiteral(".conf");
+        const QString serverConf = dir.path() + QLatin1Char('/') + serverIface + u".conf"_s;
         if (!writeFile(serverConf, QStringLiteral("[Interface]\nPrivateKey = %1\nAddress = 198.19.0.1/24\nListenPort = 51820\n\n"
                                                   "[Peer]\nPublicKey = %2\nAllowedIPs = 198.19.0.2/32\n")
                                        .arg(serverPrivate, clientPublic).toLatin1(),
                        QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return false;
-        return step(run(wgQuickWrapper(serverNs), {QStringLiteral("up"), serverConf}), "server wg-quick up");
+        return step(run(wgQuickWrapper(serverNs), {u"up"_s, serverConf}), "server wg-quick up");
     }
 
     // A shell script in the lab folder; returns its path.
@@ -150,7 +152,7 @@ public:
     // Runs wg-quick inside ns, with the userspace implementation.
     QString wgQuickWrapper(const QString &ns)
     {
-        return script(QStringLiteral("wg-quick-") + ns,
+        return script(u"wg-quick-"_s + ns,
                       QStringLiteral("exec '%1' netns exec '%2' env PATH='%3/shim':\"$PATH\" "
                                      "WG_QUICK_USERSPACE_IMPLEMENTATION=wireguard-go "
                                      "WG_I_PREFER_BUGGY_USERSPACE_TO_POLISHED_KMOD=1 '%4' \"$@\"\n")
@@ -158,14 +160,14 @@ public:
     }
     QString ipWrapper(const QString &ns)
     {
-        return script(QStringLiteral("ip-") + ns, QStringLiteral("exec '%1' netns exec '%2' '%1' \"$@\"\n").arg(ip, ns).toLocal8Bit());
+        return script(u"ip-"_s + ns, u"exec '%1' netns exec '%2' '%1' \"$@\"\n"_s.arg(ip, ns).toLocal8Bit());
     }
 
     // What the client namespace looks like, for failure messages.
     QByteArray clientState()
     {
-        return run(ip, words(QStringLiteral("-n %1 link show").arg(clientNs))).output
-               + "processes: " + run(ip, words(QStringLiteral("netns pids ") + clientNs)).output.replace('\n', ' ');
+        return run(ip, words(u"-n %1 link show"_s.arg(clientNs))).output
+               + "processes: " + run(ip, words(u"netns pids "_s + clientNs)).output.replace('\n', ' ');
     }
 
     void tearDown()
@@ -176,14 +178,14 @@ public:
         for (const QString &ns : {clientNs, serverNs}) {
             // Only processes inside our own namespaces: the userspace
             // WireGuard daemons our wg-quick calls started.
-            const QList<QByteArray> pids = run(ip, words(QStringLiteral("netns pids ") + ns)).output.split('\n');
+            const QList<QByteArray> pids = run(ip, words(u"netns pids "_s + ns)).output.split('\n');
             for (const QByteArray &pid : pids) {
                 bool ok = false;
                 const int n = pid.trimmed().toInt(&ok);
                 if (ok && n > 1)
                     ::kill(n, SIGTERM);
             }
-            run(ip, words(QStringLiteral("netns del ") + ns));
+            run(ip, words(u"netns del "_s + ns));
         }
     }
 
@@ -194,7 +196,7 @@ private:
 QStringList hostLinks(const QString &ip)
 {
     QStringList names;
-    const QList<QByteArray> lines = run(ip, words(QStringLiteral("-o link show"))).output.split('\n');
+    const QList<QByteArray> lines = run(ip, words(u"-o link show"_s)).output.split('\n');
     for (const QByteArray &l : lines)
         if (!l.trimmed().isEmpty())
             names << QString::fromLatin1(l.split(':').value(1).trimmed());
@@ -215,9 +217,9 @@ private Q_SLOTS:
         lab = std::make_unique<NetnsLab>();
         const QString missing = lab->missingTool();
         if (!missing.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is missing (install wireguard-tools, wireguard-go, iproute2)").arg(missing)));
+            QSKIP(qPrintable(u"%1 is missing (install wireguard-tools, wireguard-go, iproute2)"_s.arg(missing)));
     }
-    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
     void cleanupTestCase() { lab.reset(); }
 
     void generatedConfigurationBringsUpAWorkingTunnel()
@@ -225,30 +227,30 @@ private Q_SLOTS:
         const QStringList hostBefore = hostLinks(lab->ip);
         QVERIFY2(lab->setUp(), qPrintable(lab->error));
 
-        const QString id = QStringLiteral("t") + QString::number(::getpid() % 10000000);
-        const QString iface = QStringLiteral("orvex_") + id;
+        const QString id = u"t"_s + QString::number(::getpid() % 10000000);
+        const QString iface = u"orvex_"_s + id;
         VPNManager::Tools tools;
         tools.ip = lab->ipWrapper(lab->clientNs);
         tools.wgQuick = lab->wgQuickWrapper(lab->clientNs);
         // pkill would reach every process of the host: not in this test.
-        tools.pkill = lab->script(QStringLiteral("pkill"), "exit 0\n");
-        tools.openvpn = lab->script(QStringLiteral("openvpn"), "exit 0\n");
-        tools.tempFolder = lab->dir.path() + QStringLiteral("/tmp");
+        tools.pkill = lab->script(u"pkill"_s, "exit 0\n");
+        tools.openvpn = lab->script(u"openvpn"_s, "exit 0\n");
+        tools.tempFolder = lab->dir.path() + u"/tmp"_s;
         QDir().mkpath(tools.tempFolder);
 
         VPNManager vpn(tools);
         QVERIFY(!vpn.isConnected());
-        const QJsonObject server{{QStringLiteral("id"), id}, {QStringLiteral("name"), QStringLiteral("Lab 1")},
-                                 {QStringLiteral("country"), QStringLiteral("Iceland")},
-                                 {QStringLiteral("address"), QStringLiteral("198.18.0.1")},
-                                 {QStringLiteral("flag"), QStringLiteral("*")},
-                                 {QStringLiteral("public_key"), lab->serverPublic}};
-        vpn.setStoredKeys({{QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("private_key"), lab->clientPrivate},
-                                                                     {QStringLiteral("client_ip"), QStringLiteral("198.19.0.2")}}},
-                           {QStringLiteral("available_servers"), QJsonArray{server}}});
+        const QJsonObject server{{u"id"_s, id}, {u"name"_s, u"Lab 1"_s},
+                                 {u"country"_s, u"Iceland"_s},
+                                 {u"address"_s, u"198.18.0.1"_s},
+                                 {u"flag"_s, u"*"_s},
+                                 {u"public_key"_s, lab->serverPublic}};
+        vpn.setStoredKeys({{u"wireguard"_s, QJsonObject{{u"private_key"_s, lab->clientPrivate},
+                                                                     {u"client_ip"_s, u"198.19.0.2"_s}}},
+                           {u"available_servers"_s, QJsonArray{server}}});
         QSignalSpy status(&vpn, &VPNManager::statusChanged);
         QSignalSpy errors(&vpn, &VPNManager::connectionError);
-        vpn.connectToCountry(QStringLiteral("iceland"));
+        vpn.connectToCountry(u"iceland"_s);
         QCOMPARE(errors.size(), 0);
         QTRY_VERIFY2_WITH_TIMEOUT(vpn.isConnected(), lab->clientState().constData(), 15000);
         QCOMPARE(vpn.interfaceName(), iface);
@@ -257,8 +259,8 @@ private Q_SLOTS:
         // Traffic into the tunnel completes a handshake with the peer.
         bool handshake = false;
         for (int i = 0; i < 20 && !handshake; ++i) {
-            lab->inNs(lab->clientNs, {lab->bash, QStringLiteral("-c"), QStringLiteral("echo x > /dev/udp/198.19.0.1/9")});
-            const QByteArray out = lab->inNs(lab->clientNs, {lab->wg, QStringLiteral("show"), iface, QStringLiteral("latest-handshakes")}).output;
+            lab->inNs(lab->clientNs, {lab->bash, u"-c"_s, u"echo x > /dev/udp/198.19.0.1/9"_s});
+            const QByteArray out = lab->inNs(lab->clientNs, {lab->wg, u"show"_s, iface, u"latest-handshakes"_s}).output;
             handshake = out.trimmed().split('\t').value(1).toLongLong() > 0;
             if (!handshake)
                 QTest::qWait(250);
@@ -270,9 +272,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!vpn.isDisconnecting(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!vpn.isProbeRunning(), 10000);
         QVERIFY(!vpn.isConnected());
-        const Result link = run(lab->ip, words(QStringLiteral("-n %1 link show %2").arg(lab->clientNs, iface)));
+        const Result link = run(lab->ip, words(u"-n %1 link show %2"_s.arg(lab->clientNs, iface)));
         QVERIFY2(link.exitCode != 0, link.output.constData());
-        QVERIFY(!QFile::exists(QStringLiteral("/var/run/wireguard/") + iface + QStringLiteral(".sock")));
+        QVERIFY(!QFile::exists(u"/var/run/wireguard/"_s + iface + u".sock"_s));
 
         QCOMPARE(hostLinks(lab->ip), hostBefore);
     }

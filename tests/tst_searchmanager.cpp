@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QStringList keywordsOf(const QList<SearchEngine> &engines)
 {
@@ -22,11 +24,11 @@ QByteArray enginesJson(const QString &defaultKeyword, const QList<SearchEngine> 
 {
     QJsonArray list;
     for (const SearchEngine &e : engines)
-        list.append(QJsonObject{{QStringLiteral("name"), e.name},
-                                {QStringLiteral("keyword"), e.keyword},
-                                {QStringLiteral("url"), e.url},
-                                {QStringLiteral("default"), e.isDefault}});
-    return QJsonDocument(QJsonObject{{QStringLiteral("default"), defaultKeyword}, {QStringLiteral("engines"), list}}).toJson();
+        list.append(QJsonObject{{u"name"_s, e.name},
+                                {u"keyword"_s, e.keyword},
+                                {u"url"_s, e.url},
+                                {u"default"_s, e.isDefault}});
+    return QJsonDocument(QJsonObject{{u"default"_s, defaultKeyword}, {u"engines"_s, list}}).toJson();
 }
 }
 
@@ -34,16 +36,16 @@ class TestSearchManager : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
 
     void builtInsOnFirstStartWriteNothing()
     {
         TempDataDir dir;
         SearchManager sm;
         QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "yahoo", "startpage"}));
-        QCOMPARE(sm.defaultEngine().name, QStringLiteral("Google"));
+        QCOMPARE(sm.defaultEngine().name, u"Google"_s);
         QVERIFY(sm.defaultEngine().isDefault);
-        QCOMPARE(sm.getEnginesPath(), dir.filePath(QStringLiteral("search_engines.json")));
+        QCOMPARE(sm.getEnginesPath(), dir.filePath(u"search_engines.json"_s));
         QVERIFY(!QFileInfo::exists(dir.dataFolder()));
     }
 
@@ -63,7 +65,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, keyword);
         TempDataDir dir;
-        QTEST(SearchManager().searchUrl(QStringLiteral("x+y"), keyword).toString(QUrl::FullyEncoded), "expected");
+        QTEST(SearchManager().searchUrl(u"x+y"_s, keyword).toString(QUrl::FullyEncoded), "expected");
     }
 
     void engineUrl_data()
@@ -71,12 +73,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("templ");
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("expected");
-        const QString q = QStringLiteral("https://s.test/?q=%s");
+        const QString q = u"https://s.test/?q=%s"_s;
         QTest::newRow("blank and ampersand") << q << "a b&c" << "https://s.test/?q=a%20b%26c";
         QTest::newRow("unreserved kept") << q << "A-z_0.9~" << "https://s.test/?q=A-z_0.9~";
         QTest::newRow("reserved") << q << "#?/=%" << "https://s.test/?q=%23%3F%2F%3D%25";
-        QTest::newRow("non-ASCII byte-wise") << q << QStringLiteral("\u00E9\u20AC") << "https://s.test/?q=%C3%A9%E2%82%AC";
-        QTest::newRow("astral") << q << QStringLiteral("\U0001F600") << "https://s.test/?q=%F0%9F%98%80";
+        QTest::newRow("non-ASCII byte-wise") << q << u"\u00E9\u20AC"_s << "https://s.test/?q=%C3%A9%E2%82%AC";
+        QTest::newRow("astral") << q << u"\U0001F600"_s << "https://s.test/?q=%F0%9F%98%80";
         QTest::newRow("placeholder in query") << q << "%s" << "https://s.test/?q=%25s";
         QTest::newRow("empty query") << q << "" << "https://s.test/?q=";
         QTest::newRow("every placeholder filled") << "https://s.test/%s?q=%s" << "a b" << "https://s.test/a%20b?q=a%20b";
@@ -93,7 +95,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, templ);
         QFETCH(QString, query);
-        const SearchEngine engine(QStringLiteral("T"), QStringLiteral("t"), templ);
+        const SearchEngine engine(u"T"_s, u"t"_s, templ);
         QTEST(engine.searchUrl(query).toString(QUrl::FullyEncoded), "expected");
     }
 
@@ -101,49 +103,47 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         SearchManager sm;
-        sm.setDefaultEngine(QStringLiteral("ddg"));
-        QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("ddg"));
+        sm.setDefaultEngine(u"ddg"_s);
+        QCOMPARE(sm.defaultEngine().keyword, u"ddg"_s);
         QVERIFY(!sm.defaultEngine().isDefault); // flags are not consulted or changed
-        QCOMPARE(sm.searchUrl(QStringLiteral("q"), QStringLiteral("bing")).host(), QStringLiteral("www.bing.com"));
-        QCOMPARE(sm.searchUrl(QStringLiteral("q")).host(), QStringLiteral("duckduckgo.com"));
+        QCOMPARE(sm.searchUrl(u"q"_s, u"bing"_s).host(), u"www.bing.com"_s);
+        QCOMPARE(sm.searchUrl(u"q"_s).host(), u"duckduckgo.com"_s);
 
-        sm.setDefaultEngine(QStringLiteral("nothing"));
-        QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("google"));
-        QCOMPARE(sm.defaultKeyword(), QStringLiteral("nothing"));
+        sm.setDefaultEngine(u"nothing"_s);
+        QCOMPARE(sm.defaultEngine().keyword, u"google"_s);
+        QCOMPARE(sm.defaultKeyword(), u"nothing"_s);
 
-        sm.setDefaultEngine(QStringLiteral("bing"));
-        sm.removeEngine(QStringLiteral("bing"));
-        QCOMPARE(sm.defaultKeyword(), QStringLiteral("bing"));
-        QCOMPARE(sm.searchUrl(QStringLiteral("q")).host(), QStringLiteral("www.google.com"));
+        sm.setDefaultEngine(u"bing"_s);
+        sm.removeEngine(u"bing"_s);
+        QCOMPARE(sm.defaultKeyword(), u"bing"_s);
+        QCOMPARE(sm.searchUrl(u"q"_s).host(), u"www.google.com"_s);
     }
 
     void editingAndPersistence()
     {
         TempDataDir dir;
-        const SearchEngine mine(QStringLiteral("Mine"), QStringLiteral("m"), QStringLiteral("https://m.test/?q=%s"));
-        const SearchEngine twin(QStringLiteral("Twin"), QStringLiteral("m"), QStringLiteral("https://twin.test/?q=%s"));
+        const SearchEngine mine(u"Mine"_s, u"m"_s, u"https://m.test/?q=%s"_s);
+        const SearchEngine twin(u"Twin"_s, u"m"_s, u"https://twin.test/?q=%s"_s);
         {
             SearchManager sm;
             sm.addEngine(mine);
             sm.addEngine(twin); // duplicates are kept
             QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "yahoo", "startpage", "m", "m"}));
-            QCOMPARE(sm.searchUrl(QStringLiteral("q"), QStringLiteral("m")).host(), QStringLiteral("m.test"));
-            sm.removeEngine(QStringLiteral("m")); // only the first
+            QCOMPARE(sm.searchUrl(u"q"_s, u"m"_s).host(), u"m.test"_s);
+            sm.removeEngine(u"m"_s); // only the first
             QCOMPARE(sm.searchEngines().last(), twin);
-            sm.updateEngine(QStringLiteral("yahoo"), SearchEngine(QStringLiteral("Y2"), QStringLiteral("y2"),
-                                                                  QStringLiteral("https://y2.test/%s"), true));
-            sm.updateEngine(QStringLiteral("absent"), mine); // no match: unchanged
-            sm.setDefaultEngine(QStringLiteral("y2"));
+            sm.updateEngine(u"yahoo"_s, SearchEngine(u"Y2"_s, u"y2"_s, u"https://y2.test/%s"_s, true));
+            sm.updateEngine(u"absent"_s, mine); // no match: unchanged
+            sm.setDefaultEngine(u"y2"_s);
         }
         SearchManager sm;
         QCOMPARE(keywordsOf(sm.searchEngines()), (QStringList{"google", "ddg", "bing", "y2", "startpage", "m"}));
-        QCOMPARE(sm.searchEngines().at(3), SearchEngine(QStringLiteral("Y2"), QStringLiteral("y2"),
-                                                        QStringLiteral("https://y2.test/%s"), true));
-        QCOMPARE(sm.defaultEngine().name, QStringLiteral("Y2"));
+        QCOMPARE(sm.searchEngines().at(3), SearchEngine(u"Y2"_s, u"y2"_s, u"https://y2.test/%s"_s, true));
+        QCOMPARE(sm.defaultEngine().name, u"Y2"_s);
 
-        const QJsonObject root = QJsonDocument::fromJson(dir.readFile(QStringLiteral("search_engines.json"))).object();
+        const QJsonObject root = QJsonDocument::fromJson(dir.readFile(u"search_engines.json"_s)).object();
         QCOMPARE(root.keys(), (QStringList{"default", "engines"}));
-        QCOMPARE(root.value(QStringLiteral("engines")).toArray().at(0).toObject().keys(),
+        QCOMPARE(root.value(u"engines"_s).toArray().at(0).toObject().keys(),
                  (QStringList{"default", "keyword", "name", "url"}));
     }
 
@@ -155,7 +155,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("search");
         QTest::addColumn<bool>("keptAside");
         const QStringList builtIn{"google", "ddg", "bing", "yahoo", "startpage"};
-        const QString google = QStringLiteral("https://www.google.com/search?q=z");
+        const QString google = u"https://www.google.com/search?q=z"_s;
         QTest::newRow("empty object: empty list")
             << QByteArray("{}") << QStringList() << QString() << QString() << false;
         QTest::newRow("no engines array: empty list")
@@ -163,16 +163,14 @@ private Q_SLOTS:
         QTest::newRow("own list, missing default: first engine")
             << enginesJson(QString(), {SearchEngine("A", "a", "https://a.test/?q=%s"), SearchEngine("B", "b", "https://b.test/?q=%s")})
             << QStringList{"a", "b"} << QString() << "https://a.test/?q=z" << false;
-        QTest::newRow("untrusted template")
-            << enginesJson("x", {SearchEngine("X", "x", "javascript:alert(%s)")})
+        QTest::newRow("untrusted template") << enginesJson("x", {SearchEngine("X", "x", "javascript:alert(%s)")})
             << QStringList{"x"} << "x" << QString() << false;
         QTest::newRow("odd elements load as blanks")
             << QByteArray("{\"default\":\"b\",\"engines\":[1,{\"keyword\":\"b\",\"url\":\"https://b.test/%s\"}]}")
             << QStringList{"", "b"} << "b" << "https://b.test/z" << false;
         QTest::newRow("damaged: built-ins, kept aside")
             << QByteArray("{\"default\":\"a\",\"engines\":[{\"na") << builtIn << "google" << google << true;
-        QTest::newRow("array: built-ins, kept aside")
-            << QByteArray("[]") << builtIn << "google" << google << true;
+        QTest::newRow("array: built-ins, kept aside") << QByteArray("[]") << builtIn << "google" << google << true;
         QTest::newRow("empty file: built-ins") << QByteArray() << builtIn << "google" << google << false;
     }
     void enginesFile()
@@ -183,16 +181,16 @@ private Q_SLOTS:
         QFETCH(QString, search);
         QFETCH(bool, keptAside);
         TempDataDir dir;
-        dir.writeFile(QStringLiteral("search_engines.json"), content);
+        dir.writeFile(u"search_engines.json"_s, content);
         if (keptAside)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("unreadable data in .*search_engines\\.json")));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"unreadable data in .*search_engines\\.json"_s));
         SearchManager sm;
         QCOMPARE(keywordsOf(sm.searchEngines()), keywords);
         QCOMPARE(sm.defaultKeyword(), defaultKeyword);
-        QCOMPARE(sm.searchUrl(QStringLiteral("z")).toString(), search);
-        QCOMPARE(sm.searchUrl(QStringLiteral("z"), QStringLiteral("google")).toString(), search);
-        QCOMPARE(dir.readFile(QStringLiteral("search_engines.json")), content); // loading writes nothing
-        const QStringList backups = QDir(dir.dataFolder()).entryList({QStringLiteral("search_engines.json.corrupt-*")}, QDir::Files);
+        QCOMPARE(sm.searchUrl(u"z"_s).toString(), search);
+        QCOMPARE(sm.searchUrl(u"z"_s, u"google"_s).toString(), search);
+        QCOMPARE(dir.readFile(u"search_engines.json"_s), content); // loading writes nothing
+        const QStringList backups = QDir(dir.dataFolder()).entryList({u"search_engines.json.corrupt-*"_s}, QDir::Files);
         QCOMPARE(backups.size(), keptAside ? 1 : 0);
         if (keptAside)
             QCOMPARE(dir.readFile(backups.first()), content);
@@ -201,13 +199,13 @@ private Q_SLOTS:
     void unwritableFileKeepsChangeInMemory()
     {
         TempDataDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("search_engines.json/inner"))));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("SearchManager: cannot read .*")));
+        QVERIFY(QDir().mkpath(dir.filePath(u"search_engines.json/inner"_s)));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"SearchManager: cannot read .*"_s));
         SearchManager sm;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("SearchManager: could not write .*")));
-        sm.setDefaultEngine(QStringLiteral("ddg"));
-        QCOMPARE(sm.defaultEngine().keyword, QStringLiteral("ddg"));
-        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("search_engines.json"))).isDir());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"SearchManager: could not write .*"_s));
+        sm.setDefaultEngine(u"ddg"_s);
+        QCOMPARE(sm.defaultEngine().keyword, u"ddg"_s);
+        QVERIFY(QFileInfo(dir.filePath(u"search_engines.json"_s)).isDir());
     }
 };
 
