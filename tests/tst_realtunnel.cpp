@@ -240,13 +240,9 @@ private Q_SLOTS:
 
         VPNManager vpn(tools);
         QVERIFY(!vpn.isConnected());
-        const QJsonObject server{{u"id"_s, id}, {u"name"_s, u"Lab 1"_s},
-                                 {u"country"_s, u"Iceland"_s},
-                                 {u"address"_s, u"198.18.0.1"_s},
-                                 {u"flag"_s, u"*"_s},
-                                 {u"public_key"_s, lab->serverPublic}};
-        vpn.setStoredKeys({{u"wireguard"_s, QJsonObject{{u"private_key"_s, lab->clientPrivate},
-                                                                     {u"client_ip"_s, u"198.19.0.2"_s}}},
+        const QJsonObject server{{u"id"_s, id}, {u"name"_s, u"Lab 1"_s}, {u"country"_s, u"Iceland"_s},
+                                 {u"address"_s, u"198.18.0.1"_s}, {u"flag"_s, u"*"_s}, {u"public_key"_s, lab->serverPublic}};
+        vpn.setStoredKeys({{u"wireguard"_s, QJsonObject{{u"private_key"_s, lab->clientPrivate}, {u"client_ip"_s, u"198.19.0.2"_s}}},
                            {u"available_servers"_s, QJsonArray{server}}});
         QSignalSpy status(&vpn, &VPNManager::statusChanged);
         QSignalSpy errors(&vpn, &VPNManager::connectionError);
