@@ -13,6 +13,8 @@
 #include <csignal>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 // A real WireGuard tunnel between two network namespaces made for this test:
 // a peer in one, and in the other the configuration this system generates,
 // brought up and down by VPNManager. The host's own namespace is never
@@ -41,14 +43,13 @@ Result run(const QString &program, const QStringList &args, const QByteArray &in
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
 }
 
-bool writeExecutable(const QString &path, const QByteArray &body)
+// Splits a command line at blanks (no argument here holds one).
+QStringList words(const QString &line) { return line.split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+
+bool writeFile(const QString &path, const QByteArray &body, QFileDevice::Permissions permissions)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write("#!/bin/sh\n" + body);
-    f.close();
-    return f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return f.open(QIODevice::WriteOnly) && f.setPermissions(permissions) && f.write(body) == body.size();
 }
 
 // Owns the namespaces and everything started in them; tears all down on
@@ -65,39 +66,39 @@ public:
     NetnsLab()
     {
         const QString tag = QString::number(::getpid());
-        serverNs = QStringLiteral("orvex-rt-s-") + tag;
-        clientNs = QStringLiteral("orvex-rt-c-") + tag;
-        serverIface = QStringLiteral("ovxs") + tag;
-        ip = QStandardPaths::findExecutable(QStringLiteral("ip"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        serverNs = u"orvex-rt-s-"_s + tag;
+        clientNs = u"orvex-rt-c-"_s + tag;
+        serverIface = u"ovxs"_s + tag;
+        ip = QStandardPaths::findExecutable(u"ip"_s, {u"/usr/sbin"_s, u"/sbin"_s});
         if (ip.isEmpty())
-            ip = QStandardPaths::findExecutable(QStringLiteral("ip"));
-        wg = QStandardPaths::findExecutable(QStringLiteral("wg"));
-        wgQuick = QStandardPaths::findExecutable(QStringLiteral("wg-quick"));
-        bash = QStandardPaths::findExecutable(QStringLiteral("bash"));
+            ip = QStandardPaths::findExecutable(u"ip"_s);
+        wg = QStandardPaths::findExecutable(u"wg"_s);
+        wgQuick = QStandardPaths::findExecutable(u"wg-quick"_s);
+        bash = QStandardPaths::findExecutable(u"bash"_s);
     }
     ~NetnsLab() { tearDown(); }
 
     QString missingTool() const
     {
-        if (ip.isEmpty()) return QStringLiteral("ip");
-        if (wg.isEmpty()) return QStringLiteral("wg");
-        if (wgQuick.isEmpty()) return QStringLiteral("wg-quick");
-        if (bash.isEmpty()) return QStringLiteral("bash");
-        if (QStandardPaths::findExecutable(QStringLiteral("wireguard-go")).isEmpty()) return QStringLiteral("wireguard-go");
-        if (!QFile::exists(QStringLiteral("/dev/net/tun"))) return QStringLiteral("/dev/net/tun");
+        if (ip.isEmpty()) return u"ip"_s;
+        if (wg.isEmpty()) return u"wg"_s;
+        if (wgQuick.isEmpty()) return u"wg-quick"_s;
+        if (bash.isEmpty()) return u"bash"_s;
+        if (QStandardPaths::findExecutable(u"wireguard-go"_s).isEmpty()) return u"wireguard-go"_s;
+        if (!QFile::exists(u"/dev/net/tun"_s)) return u"/dev/net/tun"_s;
         return {};
     }
 
     Result inNs(const QString &ns, const QStringList &command)
     {
-        return run(ip, QStringList{QStringLiteral("netns"), QStringLiteral("exec"), ns} + command);
+        return run(ip, words(u"netns exec "_s + ns) + command);
     }
 
     bool step(const Result &r, const char *what)
     {
         if (r.exitCode == 0)
             return true;
-        error = QLatin1String(what) + QStringLiteral(": ") + QString::fromLocal8Bit(r.output);
+        error = QLatin1String(what) + u": "_s + QString::fromLocal8Bit(r.output);
         return false;
     }
 
@@ -106,72 +107,67 @@ public:
         made = true;
         // Stand-ins so wg-quick leaves the host's DNS alone and needs no
         // firewall tool inside the throwaway namespace.
-        QDir(dir.path()).mkpath(QStringLiteral("shim"));
+        QDir(dir.path()).mkpath(u"shim"_s);
         for (const char *tool : {"resolvconf", "nft", "iptables-restore"})
-            writeExecutable(dir.path() + QStringLiteral("/shim/") + QLatin1String(tool), "exit 0\n");
+            script(u"shim/"_s + QLatin1String(tool), "exit 0\n");
 
-        if (!step(run(ip, {QStringLiteral("netns"), QStringLiteral("add"), serverNs}), "netns add")
-            || !step(run(ip, {QStringLiteral("netns"), QStringLiteral("add"), clientNs}), "netns add")
-            || !step(run(ip, {QStringLiteral("-n"), serverNs, QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("veth0"),
-                              QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"),
-                              QStringLiteral("veth1"), QStringLiteral("netns"), clientNs}), "veth")
-            || !step(run(ip, {QStringLiteral("-n"), serverNs, QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("198.18.0.1/24"), QStringLiteral("dev"), QStringLiteral("veth0")}), "addr")
-            || !step(run(ip, {QStringLiteral("-n"), clientNs, QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("198.18.0.2/24"), QStringLiteral("dev"), QStringLiteral("veth1")}), "addr"))
-            return false;
-        for (const QString &ns : {serverNs, clientNs})
-            for (const char *dev : {"lo", ns == serverNs ? "veth0" : "veth1"})
-                if (!step(run(ip, {QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"), QLatin1String(dev), QStringLiteral("up")}), "link up"))
-                    return false;
+        const QString server = u"-n "_s + serverNs, client = u"-n "_s + clientNs;
+        for (const QString &command : {u"netns add "_s + serverNs, u"netns add "_s + clientNs,
+                                       server + u" link add veth0 type veth peer name veth1 netns "_s + clientNs,
+                                       server + u" addr add 198.18.0.1/24 dev veth0"_s,
+                                       client + u" addr add 198.18.0.2/24 dev veth1"_s,
+                                       server + u" link set lo up"_s, server + u" link set veth0 up"_s,
+                                       client + u" link set lo up"_s, client + u" link set veth1 up"_s})
+            if (!step(run(ip, words(command)), qPrintable(command)))
+                return false;
 
-        const QString serverPrivate = QString::fromLatin1(run(wg, {QStringLiteral("genkey")}).output.trimmed());
-        serverPublic = QString::fromLatin1(run(wg, {QStringLiteral("pubkey")}, serverPrivate.toLatin1() + '\n').output.trimmed());
-        clientPrivate = QString::fromLatin1(run(wg, {QStringLiteral("genkey")}).output.trimmed());
-        const QString clientPublic = QString::fromLatin1(run(wg, {QStringLiteral("pubkey")}, clientPrivate.toLatin1() + '\n').output.trimmed());
+        auto wgOut = [this](const char *command, const QString &key = {}) {
+            const QByteArray input = key.isEmpty() ? QByteArray() : key.toLatin1() + '\n';
+            return QString::fromLatin1(run(wg, {QLatin1String(command)}, input).output.trimmed());
+        };
+        const QString serverPrivate = wgOut("genkey");
+        serverPublic = wgOut("pubkey", serverPrivate);
+        clientPrivate = wgOut("genkey");
+        const QString clientPublic = wgOut("pubkey", clientPrivate);
         if (serverPublic.size() != 44 || clientPublic.size() != 44) {
-            error = QStringLiteral("wg genkey/pubkey failed");
+            error = u"wg genkey/pubkey failed"_s;
             return false;
         }
-        const QString serverConf = dir.path() + QLatin1Char('/') + serverIface + QStringLiteral(".conf");
-        QFile conf(serverConf);
-        if (!conf.open(QIODevice::WriteOnly))
+        const QString serverConf = dir.path() + QLatin1Char('/') + serverIface + u".conf"_s;
+        if (!writeFile(serverConf, QStringLiteral("[Interface]\nPrivateKey = %1\nAddress = 198.19.0.1/24\nListenPort = 51820\n\n"
+                                                  "[Peer]\nPublicKey = %2\nAllowedIPs = 198.19.0.2/32\n")
+                                       .arg(serverPrivate, clientPublic).toLatin1(),
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             return false;
-        conf.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        conf.write(QStringLiteral("[Interface]\nPrivateKey = %1\nAddress = 198.19.0.1/24\nListenPort = 51820\n\n"
-                                  "[Peer]\nPublicKey = %2\nAllowedIPs = 198.19.0.2/32\n")
-                       .arg(serverPrivate, clientPublic).toLatin1());
-        conf.close();
-        return step(run(wgQuickWrapper(serverNs), {QStringLiteral("up"), serverConf}), "server wg-quick up");
+        return step(run(wgQuickWrapper(serverNs), {u"up"_s, serverConf}), "server wg-quick up");
     }
 
+    // A shell script in the lab folder; returns its path.
+    QString script(const QString &name, const QByteArray &body)
+    {
+        const QString path = dir.path() + QLatin1Char('/') + name;
+        writeFile(path, "#!/bin/sh\n" + body, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return path;
+    }
     // Runs wg-quick inside ns, with the userspace implementation.
     QString wgQuickWrapper(const QString &ns)
     {
-        const QString path = dir.path() + QStringLiteral("/wg-quick-") + ns;
-        if (!QFile::exists(path))
-            writeExecutable(path, QStringLiteral("exec '%1' netns exec '%2' env PATH='%3/shim':\"$PATH\" "
-                                                 "WG_QUICK_USERSPACE_IMPLEMENTATION=wireguard-go "
-                                                 "WG_I_PREFER_BUGGY_USERSPACE_TO_POLISHED_KMOD=1 '%4' \"$@\"\n")
-                                      .arg(ip, ns, dir.path(), wgQuick).toLocal8Bit());
-        return path;
+        return script(u"wg-quick-"_s + ns,
+                      QStringLiteral("exec '%1' netns exec '%2' env PATH='%3/shim':\"$PATH\" "
+                                     "WG_QUICK_USERSPACE_IMPLEMENTATION=wireguard-go "
+                                     "WG_I_PREFER_BUGGY_USERSPACE_TO_POLISHED_KMOD=1 '%4' \"$@\"\n")
+                          .arg(ip, ns, dir.path(), wgQuick).toLocal8Bit());
     }
     QString ipWrapper(const QString &ns)
     {
-        const QString path = dir.path() + QStringLiteral("/ip-") + ns;
-        writeExecutable(path, QStringLiteral("exec '%1' netns exec '%2' '%1' \"$@\"\n").arg(ip, ns).toLocal8Bit());
-        return path;
-    }
-    QString noOp(const QString &name)
-    {
-        const QString path = dir.path() + QLatin1Char('/') + name;
-        writeExecutable(path, "exit 0\n");
-        return path;
+        return script(u"ip-"_s + ns, u"exec '%1' netns exec '%2' '%1' \"$@\"\n"_s.arg(ip, ns).toLocal8Bit());
     }
 
     // What the client namespace looks like, for failure messages.
     QByteArray clientState()
     {
-        return run(ip, {QStringLiteral("-n"), clientNs, QStringLiteral("link"), QStringLiteral("show")}).output
-               + "processes: " + run(ip, {QStringLiteral("netns"), QStringLiteral("pids"), clientNs}).output.replace('\n', ' ');
+        return run(ip, words(u"-n %1 link show"_s.arg(clientNs))).output
+               + "processes: " + run(ip, words(u"netns pids "_s + clientNs)).output.replace('\n', ' ');
     }
 
     void tearDown()
@@ -182,14 +178,14 @@ public:
         for (const QString &ns : {clientNs, serverNs}) {
             // Only processes inside our own namespaces: the userspace
             // WireGuard daemons our wg-quick calls started.
-            const QList<QByteArray> pids = run(ip, {QStringLiteral("netns"), QStringLiteral("pids"), ns}).output.split('\n');
+            const QList<QByteArray> pids = run(ip, words(u"netns pids "_s + ns)).output.split('\n');
             for (const QByteArray &pid : pids) {
                 bool ok = false;
                 const int n = pid.trimmed().toInt(&ok);
                 if (ok && n > 1)
                     ::kill(n, SIGTERM);
             }
-            run(ip, {QStringLiteral("netns"), QStringLiteral("del"), ns});
+            run(ip, words(u"netns del "_s + ns));
         }
     }
 
@@ -200,7 +196,7 @@ private:
 QStringList hostLinks(const QString &ip)
 {
     QStringList names;
-    const QList<QByteArray> lines = run(ip, {QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show")}).output.split('\n');
+    const QList<QByteArray> lines = run(ip, words(u"-o link show"_s)).output.split('\n');
     for (const QByteArray &l : lines)
         if (!l.trimmed().isEmpty())
             names << QString::fromLatin1(l.split(':').value(1).trimmed());
@@ -221,9 +217,9 @@ private Q_SLOTS:
         lab = std::make_unique<NetnsLab>();
         const QString missing = lab->missingTool();
         if (!missing.isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is missing (install wireguard-tools, wireguard-go, iproute2)").arg(missing)));
+            QSKIP(qPrintable(u"%1 is missing (install wireguard-tools, wireguard-go, iproute2)"_s.arg(missing)));
     }
-    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
     void cleanupTestCase() { lab.reset(); }
 
     void generatedConfigurationBringsUpAWorkingTunnel()
@@ -231,30 +227,26 @@ private Q_SLOTS:
         const QStringList hostBefore = hostLinks(lab->ip);
         QVERIFY2(lab->setUp(), qPrintable(lab->error));
 
-        const QString id = QStringLiteral("t") + QString::number(::getpid() % 10000000);
-        const QString iface = QStringLiteral("orvex_") + id;
+        const QString id = u"t"_s + QString::number(::getpid() % 10000000);
+        const QString iface = u"orvex_"_s + id;
         VPNManager::Tools tools;
         tools.ip = lab->ipWrapper(lab->clientNs);
         tools.wgQuick = lab->wgQuickWrapper(lab->clientNs);
         // pkill would reach every process of the host: not in this test.
-        tools.pkill = lab->noOp(QStringLiteral("pkill"));
-        tools.openvpn = lab->noOp(QStringLiteral("openvpn"));
-        tools.tempFolder = lab->dir.path() + QStringLiteral("/tmp");
+        tools.pkill = lab->script(u"pkill"_s, "exit 0\n");
+        tools.openvpn = lab->script(u"openvpn"_s, "exit 0\n");
+        tools.tempFolder = lab->dir.path() + u"/tmp"_s;
         QDir().mkpath(tools.tempFolder);
 
         VPNManager vpn(tools);
         QVERIFY(!vpn.isConnected());
-        const QJsonObject server{{QStringLiteral("id"), id}, {QStringLiteral("name"), QStringLiteral("Lab 1")},
-                                 {QStringLiteral("country"), QStringLiteral("Iceland")},
-                                 {QStringLiteral("address"), QStringLiteral("198.18.0.1")},
-                                 {QStringLiteral("flag"), QStringLiteral("*")},
-                                 {QStringLiteral("public_key"), lab->serverPublic}};
-        vpn.setStoredKeys({{QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("private_key"), lab->clientPrivate},
-                                                                     {QStringLiteral("client_ip"), QStringLiteral("198.19.0.2")}}},
-                           {QStringLiteral("available_servers"), QJsonArray{server}}});
+        const QJsonObject server{{u"id"_s, id}, {u"name"_s, u"Lab 1"_s}, {u"country"_s, u"Iceland"_s},
+                                 {u"address"_s, u"198.18.0.1"_s}, {u"flag"_s, u"*"_s}, {u"public_key"_s, lab->serverPublic}};
+        vpn.setStoredKeys({{u"wireguard"_s, QJsonObject{{u"private_key"_s, lab->clientPrivate}, {u"client_ip"_s, u"198.19.0.2"_s}}},
+                           {u"available_servers"_s, QJsonArray{server}}});
         QSignalSpy status(&vpn, &VPNManager::statusChanged);
         QSignalSpy errors(&vpn, &VPNManager::connectionError);
-        vpn.connectToCountry(QStringLiteral("iceland"));
+        vpn.connectToCountry(u"iceland"_s);
         QCOMPARE(errors.size(), 0);
         QTRY_VERIFY2_WITH_TIMEOUT(vpn.isConnected(), lab->clientState().constData(), 15000);
         QCOMPARE(vpn.interfaceName(), iface);
@@ -263,8 +255,8 @@ private Q_SLOTS:
         // Traffic into the tunnel completes a handshake with the peer.
         bool handshake = false;
         for (int i = 0; i < 20 && !handshake; ++i) {
-            lab->inNs(lab->clientNs, {lab->bash, QStringLiteral("-c"), QStringLiteral("echo x > /dev/udp/198.19.0.1/9")});
-            const QByteArray out = lab->inNs(lab->clientNs, {lab->wg, QStringLiteral("show"), iface, QStringLiteral("latest-handshakes")}).output;
+            lab->inNs(lab->clientNs, {lab->bash, u"-c"_s, u"echo x > /dev/udp/198.19.0.1/9"_s});
+            const QByteArray out = lab->inNs(lab->clientNs, {lab->wg, u"show"_s, iface, u"latest-handshakes"_s}).output;
             handshake = out.trimmed().split('\t').value(1).toLongLong() > 0;
             if (!handshake)
                 QTest::qWait(250);
@@ -276,9 +268,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!vpn.isDisconnecting(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(!vpn.isProbeRunning(), 10000);
         QVERIFY(!vpn.isConnected());
-        const Result link = run(lab->ip, {QStringLiteral("-n"), lab->clientNs, QStringLiteral("link"), QStringLiteral("show"), iface});
+        const Result link = run(lab->ip, words(u"-n %1 link show %2"_s.arg(lab->clientNs, iface)));
         QVERIFY2(link.exitCode != 0, link.output.constData());
-        QVERIFY(!QFile::exists(QStringLiteral("/var/run/wireguard/") + iface + QStringLiteral(".sock")));
+        QVERIFY(!QFile::exists(u"/var/run/wireguard/"_s + iface + u".sock"_s));
 
         QCOMPARE(hostLinks(lab->ip), hostBefore);
     }
