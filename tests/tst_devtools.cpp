@@ -32,18 +32,6 @@ private Q_SLOTS:
     void cleanupTestCase() { host.reset(); }
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
-    void attachesToTheInspectedPage()
-    {
-        QWebEngineView page(host.get());
-        DevTools panel(&page, host.get());
-        QCOMPARE(panel.widget(), panel.devView());
-        QCOMPARE(panel.inspectedView(), &page);
-        QCOMPARE(page.page()->devToolsPage(), panel.devView()->page());
-        // The engine really renders its tools into the panel.
-        panel.showElements();
-        QTRY_COMPARE_WITH_TIMEOUT(panel.devView()->url().scheme(), QStringLiteral("devtools"), EngineTimeout);
-    }
-
     // No page, or the page gone first: the panel still shows, touching no page.
     void withoutPage_data()
     {
@@ -67,7 +55,8 @@ private Q_SLOTS:
             QVERIFY(panel.devView()->url().isEmpty());
     }
 
-    // Each one shows the panel and raises it above later siblings.
+    // Each one shows the panel, raised above later siblings, with the engine's
+    // tools for the inspected page rendered in it.
     void showOperationsAgree_data()
     {
         QTest::addColumn<int>("which");
@@ -94,7 +83,10 @@ private Q_SLOTS:
                 top = w;
         }
         QCOMPARE(top, &panel);
+        QCOMPARE(panel.widget(), panel.devView());
+        QCOMPARE(panel.inspectedView(), &page);
         QCOMPARE(page.page()->devToolsPage(), panel.devView()->page());
+        QTRY_COMPARE_WITH_TIMEOUT(panel.devView()->url().scheme(), QStringLiteral("devtools"), EngineTimeout);
     }
 };
 
