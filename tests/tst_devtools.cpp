@@ -32,51 +32,31 @@ private Q_SLOTS:
     void cleanupTestCase() { host.reset(); }
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
-    void attachesToTheInspectedPage()
+    // No page, or the page gone first: the panel still shows, touching no page.
+    void withoutPage_data()
     {
-        QWebEngineView page(host.get());
-        DevTools panel(&page, host.get());
-        QCOMPARE(panel.windowTitle(), QStringLiteral("Developer Tools"));
-        QCOMPARE(panel.allowedAreas(), Qt::BottomDockWidgetArea | Qt::RightDockWidgetArea);
-        QVERIFY(panel.devView());
-        QCOMPARE(panel.widget(), panel.devView());
-        QCOMPARE(panel.devView()->parentWidget(), &panel);
-        QCOMPARE(panel.parentWidget(), host.get());
-        QCOMPARE(panel.size(), QSize(800, 300));
-        QCOMPARE(panel.inspectedView(), &page);
-        QCOMPARE(page.page()->devToolsPage(), panel.devView()->page());
-        QCOMPARE(panel.devView()->page()->inspectedPage(), page.page());
-
-        // The engine really renders its tools into the panel.
-        panel.showElements();
-        QTRY_COMPARE_WITH_TIMEOUT(panel.devView()->url().scheme(), QStringLiteral("devtools"),
-                                  EngineTimeout);
+        QTest::addColumn<bool>("hadPage");
+        QTest::newRow("no view") << false;
+        QTest::newRow("view gone first") << true;
     }
-
-    void nullViewLeavesPanelEmpty()
+    void withoutPage()
     {
-        DevTools panel(nullptr, host.get());
-        QCOMPARE(panel.windowTitle(), QStringLiteral("Developer Tools"));
-        QCOMPARE(panel.widget(), panel.devView());
-        QVERIFY(!panel.devView()->page()->inspectedPage());
-        panel.showConsole();
-        QVERIFY(panel.isVisible());
-        QCoreApplication::processEvents();
-        QVERIFY(panel.devView()->url().isEmpty());
-    }
-
-    // The panel may outlive the page it inspects without touching it again.
-    void inspectedViewGoneFirst()
-    {
+        QFETCH(bool, hadPage);
         auto page = std::make_unique<QWebEngineView>(host.get());
-        DevTools panel(page.get(), host.get());
+        DevTools panel(hadPage ? page.get() : nullptr, host.get());
         page.reset();
         QVERIFY(!panel.inspectedView());
         panel.setupInspector();
-        panel.showNetwork();
+        panel.showConsole();
         QVERIFY(panel.isVisible());
+        QCoreApplication::processEvents();
+        QVERIFY(!panel.devView()->page()->inspectedPage());
+        if (!hadPage)
+            QVERIFY(panel.devView()->url().isEmpty());
     }
 
+    // Each one shows the panel, raised above later siblings, with the engine's
+    // tools for the inspected page rendered in it.
     void showOperationsAgree_data()
     {
         QTest::addColumn<int>("which");
@@ -89,27 +69,24 @@ private Q_SLOTS:
         QFETCH(int, which);
         QWebEngineView page(host.get());
         DevTools panel(&page, host.get());
-        QWidget sibling(host.get()); // created later, so above the panel
+        QWidget sibling(host.get());
         sibling.setGeometry(0, 0, 1000, 700);
         sibling.show();
         panel.hide();
-        QVERIFY(!panel.isVisible());
-        switch (which) {
-        case 0: panel.showConsole(); break;
-        case 1: panel.showNetwork(); break;
-        default: panel.showElements(); break;
-        }
+        void (DevTools::*show)() = which == 0 ? &DevTools::showConsole
+                                   : which == 1 ? &DevTools::showNetwork : &DevTools::showElements;
+        (panel.*show)();
         QVERIFY(panel.isVisible());
-        QVERIFY(!panel.isHidden());
-        // Raised: now the last (topmost) child of the host.
-        const QObjectList children = host->children();
         QWidget *top = nullptr;
-        for (QObject *child : children) {
+        for (QObject *child : host->children()) {
             if (auto *w = qobject_cast<QWidget *>(child); w && w->isVisible())
                 top = w;
         }
         QCOMPARE(top, &panel);
+        QCOMPARE(panel.widget(), panel.devView());
+        QCOMPARE(panel.inspectedView(), &page);
         QCOMPARE(page.page()->devToolsPage(), panel.devView()->page());
+        QTRY_COMPARE_WITH_TIMEOUT(panel.devView()->url().scheme(), QStringLiteral("devtools"), EngineTimeout);
     }
 };
 

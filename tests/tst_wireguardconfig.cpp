@@ -5,29 +5,64 @@
 class TestWireGuardConfig : public QObject
 {
     Q_OBJECT
+    enum Kind { Key, Endpoint, ServerId };
+
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
-    void keys_data()
+    // Key, endpoint and server id checks; each row names the one it feeds.
+    void validators_data()
     {
-        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("value");
         QTest::addColumn<bool>("valid");
+        auto row = [](int kind, const char *name, const QString &value, bool valid) {
+            QTest::addRow("%s: %s", kind == Key ? "key" : kind == Endpoint ? "endpoint" : "server id", name)
+                << kind << value << valid;
+        };
         const QString good = QString::fromLatin1(QByteArray(32, 'k').toBase64());
-        QTest::newRow("32 bytes") << good << true;
-        QTest::newRow("real wg key") << QStringLiteral("yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk=") << true;
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("one short") << good.mid(1) << false;
-        QTest::newRow("no padding") << good.left(43) + QLatin1Char('A') << false;
-        QTest::newRow("stray low bits") << QStringLiteral("yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmn=") << false;
-        QTest::newRow("url-safe alphabet") << QString(good).replace(0, 1, QLatin1Char('-')) << false;
-        QTest::newRow("newline inside") << good.left(20) + QLatin1Char('\n') + good.mid(21) << false;
-        QTest::newRow("trailing line") << good + QStringLiteral("\nPostUp = id") << false;
+        row(Key, "32 bytes", good, true);
+        row(Key, "real wg key", QStringLiteral("yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk="), true);
+        row(Key, "empty", QString(), false);
+        row(Key, "one short", good.mid(1), false);
+        row(Key, "no padding", good.left(43) + QLatin1Char('A'), false);
+        row(Key, "stray low bits", QStringLiteral("yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmn="), false);
+        row(Key, "url-safe alphabet", QString(good).replace(0, 1, QLatin1Char('-')), false);
+        row(Key, "newline inside", good.left(20) + QLatin1Char('\n') + good.mid(21), false);
+        row(Key, "trailing line", good + QStringLiteral("\nPostUp = id"), false);
+        row(Endpoint, "ipv4", QStringLiteral("203.0.113.5:51820"), true);
+        row(Endpoint, "host", QStringLiteral("de1.vpn.example:443"), true);
+        row(Endpoint, "ipv6 bracketed", QStringLiteral("[2001:db8::1]:51820"), true);
+        row(Endpoint, "ipv6 bare", QStringLiteral("2001:db8::1:51820"), false);
+        row(Endpoint, "port 0", QStringLiteral("203.0.113.5:0"), false);
+        row(Endpoint, "port 65535", QStringLiteral("203.0.113.5:65535"), true);
+        row(Endpoint, "port 65536", QStringLiteral("203.0.113.5:65536"), false);
+        row(Endpoint, "no port", QStringLiteral("203.0.113.5"), false);
+        row(Endpoint, "empty port", QStringLiteral("203.0.113.5:"), false);
+        row(Endpoint, "no host", QStringLiteral(":51820"), false);
+        row(Endpoint, "signed port", QStringLiteral("203.0.113.5:+80"), false);
+        row(Endpoint, "injected line", QStringLiteral("203.0.113.5:51820\nPostUp = touch /tmp/x"), false);
+        row(Endpoint, "carriage return", QStringLiteral("203.0.113.5:51820\r"), false);
+        row(ServerId, "plain", QStringLiteral("de1"), true);
+        row(ServerId, "dash and underscore", QStringLiteral("us-e_2"), true);
+        row(ServerId, "nine chars: interface name of 15", QStringLiteral("abcdefghi"), true);
+        row(ServerId, "ten chars: interface name of 16", QStringLiteral("abcdefghij"), false);
+        row(ServerId, "empty", QStringLiteral(""), false);
+        row(ServerId, "traversal", QStringLiteral("../../evil"), false);
+        row(ServerId, "slash", QStringLiteral("a/b"), false);
+        row(ServerId, "dot", QStringLiteral("a.b"), false);
+        row(ServerId, "blank", QStringLiteral("a b"), false);
+        row(ServerId, "non-ascii letter", QStringLiteral("dé1"), false);
+        row(ServerId, "newline", QStringLiteral("a\nb"), false);
     }
-    void keys()
+    void validators()
     {
-        QFETCH(QString, key);
-        QFETCH(bool, valid);
-        QCOMPARE(WireGuardConfig::isValidKey(key), valid);
+        QFETCH(int, kind);
+        QFETCH(QString, value);
+        const bool valid = kind == Key ? WireGuardConfig::isValidKey(value)
+                         : kind == Endpoint ? WireGuardConfig::isValidEndpoint(value)
+                                            : WireGuardConfig::isValidServerId(value);
+        QTEST(valid, "valid");
     }
 
     void addresses_data()
@@ -58,94 +93,38 @@ private Q_SLOTS:
     void addresses()
     {
         QFETCH(QString, value);
-        QFETCH(bool, clientPlain);
-        QFETCH(bool, clientPrefixed);
-        QFETCH(bool, host);
-        QCOMPARE(WireGuardConfig::isValidClientAddress(value, false), clientPlain);
-        QCOMPARE(WireGuardConfig::isValidClientAddress(value, true), clientPrefixed);
-        QCOMPARE(WireGuardConfig::isValidHost(value), host);
+        QTEST(WireGuardConfig::isValidClientAddress(value, false), "clientPlain");
+        QTEST(WireGuardConfig::isValidClientAddress(value, true), "clientPrefixed");
+        QTEST(WireGuardConfig::isValidHost(value), "host");
     }
 
-    void endpoints_data()
+    // Both templates, byte for byte.
+    void templates_data()
     {
-        QTest::addColumn<QString>("endpoint");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("ipv4") << "203.0.113.5:51820" << true;
-        QTest::newRow("host") << "de1.vpn.example:443" << true;
-        QTest::newRow("ipv6 bracketed") << "[2001:db8::1]:51820" << true;
-        QTest::newRow("ipv6 bare") << "2001:db8::1:51820" << false;
-        QTest::newRow("port 0") << "203.0.113.5:0" << false;
-        QTest::newRow("port 65535") << "203.0.113.5:65535" << true;
-        QTest::newRow("port 65536") << "203.0.113.5:65536" << false;
-        QTest::newRow("no port") << "203.0.113.5" << false;
-        QTest::newRow("empty port") << "203.0.113.5:" << false;
-        QTest::newRow("no host") << ":51820" << false;
-        QTest::newRow("signed port") << "203.0.113.5:+80" << false;
-        QTest::newRow("injected line") << "203.0.113.5:51820\nPostUp = touch /tmp/x" << false;
-        QTest::newRow("carriage return") << "203.0.113.5:51820\r" << false;
-    }
-    void endpoints()
-    {
-        QFETCH(QString, endpoint);
-        QFETCH(bool, valid);
-        QCOMPARE(WireGuardConfig::isValidEndpoint(endpoint), valid);
-    }
-
-    void serverIds_data()
-    {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("plain") << "de1" << true;
-        QTest::newRow("dash and underscore") << "us-e_2" << true;
-        QTest::newRow("nine chars: interface name of 15") << "abcdefghi" << true;
-        QTest::newRow("ten chars: interface name of 16") << "abcdefghij" << false;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("traversal") << "../../evil" << false;
-        QTest::newRow("slash") << "a/b" << false;
-        QTest::newRow("dot") << "a.b" << false;
-        QTest::newRow("blank") << "a b" << false;
-        QTest::newRow("non-ascii letter") << "dé1" << false;
-        QTest::newRow("newline") << "a\nb" << false;
-    }
-    void serverIds()
-    {
-        QFETCH(QString, id);
-        QFETCH(bool, valid);
-        QCOMPARE(WireGuardConfig::isValidServerId(id), valid);
-    }
-
-    void serverTemplate_data()
-    {
+        QTest::addColumn<bool>("fromAccount");
         QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("endpointLine");
-        QTest::newRow("host name") << "is1.vpn.example" << "Endpoint = is1.vpn.example:51820\n";
-        QTest::newRow("ipv4") << "198.51.100.20" << "Endpoint = 198.51.100.20:51820\n";
-        QTest::newRow("ipv6 gets brackets") << "2001:db8::20" << "Endpoint = [2001:db8::20]:51820\n";
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("expected"); // Address and Endpoint values
+        QTest::newRow("server, host name") << false << "10.66.0.7" << "is1.vpn.example" << "10.66.0.7/32|is1.vpn.example:51820";
+        QTest::newRow("server, ipv4") << false << "10.66.0.7" << "198.51.100.20" << "10.66.0.7/32|198.51.100.20:51820";
+        QTest::newRow("server, ipv6 gets brackets") << false << "10.66.0.7" << "2001:db8::20" << "10.66.0.7/32|[2001:db8::20]:51820";
+        QTest::newRow("account") << true << "10.66.0.7/24" << "de1.vpn.example:443" << "10.66.0.7/24|de1.vpn.example:443";
     }
-    void serverTemplate()
+    void templates()
     {
+        QFETCH(bool, fromAccount);
         QFETCH(QString, address);
-        QFETCH(QString, endpointLine);
+        QFETCH(QString, server);
+        QFETCH(QString, expected);
         const QString priv = QString::fromLatin1(QByteArray(32, 'p').toBase64());
         const QString pub = QString::fromLatin1(QByteArray(32, 's').toBase64());
-        const std::optional<QString> text = WireGuardConfig::forServer(priv, QStringLiteral("10.66.0.7"), pub, address);
+        const std::optional<QString> text = fromAccount ? WireGuardConfig::fromAccount(priv, address, pub, server)
+                                                        : WireGuardConfig::forServer(priv, address, pub, server);
         QVERIFY(text);
-        QCOMPARE(*text, QStringLiteral("[Interface]\nPrivateKey = ") + priv
-                     + QStringLiteral("\nAddress = 10.66.0.7/32\nDNS = 1.1.1.1\n\n[Peer]\nPublicKey = ") + pub
-                     + QStringLiteral("\n") + endpointLine
-                     + QStringLiteral("AllowedIPs = 0.0.0.0/0\nPersistentKeepalive = 25\n"));
-    }
-
-    void accountTemplate()
-    {
-        const QString priv = QString::fromLatin1(QByteArray(32, 'p').toBase64());
-        const QString pub = QString::fromLatin1(QByteArray(32, 's').toBase64());
-        const std::optional<QString> text = WireGuardConfig::fromAccount(priv, QStringLiteral("10.66.0.7/24"), pub,
-                                                                         QStringLiteral("de1.vpn.example:443"));
-        QVERIFY(text);
-        QCOMPARE(*text, QStringLiteral("[Interface]\nPrivateKey = ") + priv
-                     + QStringLiteral("\nAddress = 10.66.0.7/24\nDNS = 1.1.1.1\n\n[Peer]\nPublicKey = ") + pub
-                     + QStringLiteral("\nEndpoint = de1.vpn.example:443\nAllowedIPs = 0.0.0.0/0\nPersistentKeepalive = 25\n"));
+        QCOMPARE(*text, QStringLiteral("[Interface]\nPrivateKey = ") + priv + QStringLiteral("\nAddress = ")
+                     + expected.section(QLatin1Char('|'), 0, 0) + QStringLiteral("\nDNS = 1.1.1.1\n\n[Peer]\nPublicKey = ")
+                     + pub + QStringLiteral("\nEndpoint = ") + expected.section(QLatin1Char('|'), 1)
+                     + QStringLiteral("\nAllowedIPs = 0.0.0.0/0\nPersistentKeepalive = 25\n"));
     }
 
     // Any single unsafe value refuses the whole configuration.
