@@ -270,7 +270,10 @@ void MainWindow::setTabTextIfChanged(int index, const QString &text)
 void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
 {
     connect(tab, &BrowserWindow::urlChanged, this, [this, tab](const QUrl &url) {
-        setTabTextIfChanged(tabWidget->indexOf(tab), tab->title().isEmpty() ? QStringLiteral("New Tab") : tab->title());
+        // Before the new page has a title, the tab keeps its text (a restored
+        // tab its stored title) rather than flickering through "New Tab".
+        if (!tab->title().isEmpty())
+            setTabTextIfChanged(tabWidget->indexOf(tab), tab->title());
         if (tab == currentBrowser())
             urlBar->setText(url.toString());
     });
