@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const qsizetype placeholder = tmpl.indexOf(QLatin1String("%s"));
     if (afterScheme >= 0 && placeholder >= 0) {
         qsizetype authorityEnd = tmpl.size();
-        for (const QChar stop : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#'), QLatin1Char('\\')}) {
+        // A backslash does not end the authority for QUrl ("t+\\7@h" is user info).
+        for (const QChar stop : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
             const qsizetype at = tmpl.indexOf(stop, afterScheme + 3);
             if (at >= 0)
                 authorityEnd = qMin(authorityEnd, at);

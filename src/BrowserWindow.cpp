@@ -59,7 +59,10 @@ BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings
     privacyEngine->applyPrivacySettings(view);
 
     QWebEngineProfile *profile = view->page()->profile();
-    profile->setHttpUserAgent(QString::fromLatin1(kUserAgent));
+    // Profile-wide: the first tab sets it, later tabs find it set.
+    const QString userAgent = QString::fromLatin1(kUserAgent);
+    if (profile->httpUserAgent() != userAgent)
+        profile->setHttpUserAgent(userAgent);
     // The profile is shared by every tab: each download must leave through one tab only.
     connect(profile, &QWebEngineProfile::downloadRequested, this, &BrowserWindow::onProfileDownload);
     liveTabs().append(this);

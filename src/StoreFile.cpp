@@ -99,7 +99,12 @@ bool StoreFile::write(const QString &path, const QByteArray &data, Access access
 
 bool StoreFile::writeJson(const QString &path, const QJsonDocument &doc, Access access)
 {
-    return write(path, doc.toJson(QJsonDocument::Indented), access);
+    QByteArray bytes = doc.toJson(QJsonDocument::Indented);
+    // Qt's JSON reader drops a raw U+FEFF inside a string, so a title holding
+    // one would change and two keys could merge on the next load. Raw UTF-8
+    // bytes EF BB BF only occur inside strings here; the escape survives.
+    bytes.replace("\xEF\xBB\xBF", "\\ufeff");
+    return write(path, bytes, access);
 }
 
 QJsonDocument StoreFile::readJson(const QString &path, JsonType type, LoadResult *result)

@@ -204,6 +204,18 @@ private Q_SLOTS:
         QCOMPARE(dir.readFile(files.first()), damaged);
     }
 
+
+    void byteOrderMarksInsideStringsSurvive()
+    {
+        TempDataDir dir;
+        const QString path = dir.filePath(QStringLiteral("b.json"));
+        const QString bom(QChar(0xFEFF));
+        QJsonObject record{{bom + QStringLiteral("a"), 2}, {QStringLiteral("a"), 1}, {QStringLiteral("t"), bom + QStringLiteral("x")}};
+        QVERIFY(StoreFile::writeJson(path, QJsonDocument(record)));
+        StoreFile::LoadResult result{};
+        QCOMPARE(StoreFile::readJson(path, StoreFile::JsonType::Object, &result).object(), record);
+        QCOMPARE(result, StoreFile::LoadResult::Loaded);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStoreFile)
