@@ -1,4 +1,5 @@
 #include "DataManager.h"
+#include "DownloadManager.h"
 #include "SearchManager.h"
 #include "StoreFile.h"
 #include "TempDataDir.h"
@@ -63,6 +64,16 @@ void seed(const TempDataDir &dir)
                                    {QStringLiteral("default"), false}});
     put("search_engines.json", QJsonDocument(QJsonObject{{QStringLiteral("default"), QStringLiteral("k0")},
                                                          {QStringLiteral("engines"), engines}}));
+    put("downloads.json", QJsonDocument(records(QStringLiteral("file"), 40)));
+}
+
+// The download history changes through the engine or by clearing; clearing
+// writes a tiny file, which only a disk with no room at all refuses.
+void clearDownloads(DownloadManager &downloads)
+{
+    QCOMPARE(downloads.getDownloadHistory().size(), 40);
+    downloads.clearHistory();
+    QVERIFY(downloads.getDownloadHistory().isEmpty());
 }
 
 // Makes every store change once; each change's new file is larger than the
@@ -167,6 +178,7 @@ private Q_SLOTS:
         seed(dir);
         DataManager data(dir.configDir());
         SearchManager search(dir.configDir());
+        DownloadManager downloads(nullptr, dir.dataFolder());
         QCOMPARE(data.getBookmarks().size(), 40);
         QCOMPARE(search.searchEngines().size(), 40);
         fill(dir.dataFolder(), room);
@@ -174,6 +186,8 @@ private Q_SLOTS:
 
         expectFailedWrites();
         QCOMPARE(changeEverything(data, search), 7);
+        if (room == 0)
+            clearDownloads(downloads);
         QCOMPARE(snapshot(dir.dataFolder()), before);
         QCOMPARE(temporaries(dir.dataFolder()), QStringList());
         verifyMemoryHasChanges(data, search);
@@ -203,11 +217,13 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^StoreFile: unreadable data in .*history.json - could not keep a copy$")));
         DataManager data(dir.configDir());
         SearchManager search(dir.configDir());
+        DownloadManager downloads(nullptr, dir.dataFolder());
         QVERIFY(data.getHistory().isEmpty());
         QCOMPARE(data.getPasswords().size(), 40);
 
         expectFailedWrites();
         QCOMPARE(changeEverything(data, search), 7);
+        clearDownloads(downloads);
         QCOMPARE(snapshot(dir.dataFolder()), before);
         verifyMemoryHasChanges(data, search);
     }

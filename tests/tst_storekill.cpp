@@ -1,4 +1,5 @@
 #include "DataManager.h"
+#include "DownloadManager.h"
 #include "SearchManager.h"
 #include "StoreFile.h"
 #include "StoreKillShapes.h"
@@ -50,6 +51,13 @@ QJsonDocument seed(const QString &store, qint64 *next)
                                  {QStringLiteral("added"), QStringLiteral("2025-03-01T14:05:09")}});
         return QJsonDocument(a);
     }
+    if (store == QLatin1String("downloads")) {
+        QJsonArray a;
+        for (qint64 g = DownloadManager::maxHistory - 1; g >= 0; --g)
+            a.append(download(g));
+        *next = DownloadManager::maxHistory;
+        return QJsonDocument(a);
+    }
     *next = 1;
     if (store == QLatin1String("settings"))
         return QJsonDocument(settings(0));
@@ -94,6 +102,17 @@ QString versionProblem(const QString &store, const QJsonDocument &doc, qint64 *g
         *generation = seen.last();
         return QString();
     }
+    if (store == QLatin1String("downloads")) {
+        const QJsonArray a = doc.array();
+        if (a.size() != DownloadManager::maxHistory)
+            return QStringLiteral("holds %1 downloads").arg(a.size());
+        *generation = a.at(0)[QLatin1String("url")].toString().section(QLatin1Char('/'), -1).toLongLong();
+        for (int i = 0; i < a.size(); ++i) {
+            if (a.at(i).toObject() != download(*generation - i))
+                return QStringLiteral("download %1 is not number %2").arg(i).arg(*generation - i);
+        }
+        return QString();
+    }
     if (store == QLatin1String("settings")) {
         *generation = doc.object().value(QLatin1String("generation")).toString().toLongLong();
         return doc.object() == settings(*generation) ? QString() : QStringLiteral("settings are mixed or damaged");
@@ -127,7 +146,7 @@ private Q_SLOTS:
     void killedWriterLeavesOldOrNewVersion_data()
     {
         QTest::addColumn<QString>("store");
-        for (const char *store : {"bookmarks", "passwords", "settings", "session", "search_engines"})
+        for (const char *store : {"bookmarks", "passwords", "settings", "session", "search_engines", "downloads"})
             QTest::newRow(store) << QString::fromLatin1(store);
     }
 
@@ -183,7 +202,11 @@ private Q_SLOTS:
         QVERIFY(killedMidWrite > 0);
 
         // The product loads the survivor, and its next save sweeps the leftovers.
-        if (store == QLatin1String("search_engines")) {
+        if (store == QLatin1String("downloads")) {
+            DownloadManager downloads(nullptr, dir.dataFolder());
+            QCOMPARE(downloads.getDownloadHistory().size(), DownloadManager::maxHistory);
+            downloads.clearHistory();
+        } else if (store == QLatin1String("search_engines")) {
             SearchManager search(dir.configDir());
             QCOMPARE(search.searchEngines().size(), Records);
             search.setDefaultEngine(QStringLiteral("k1"));

@@ -20,6 +20,14 @@ inline QString site() { return QStringLiteral("https://login.test/"); }
 inline QString user(qint64 g) { return QStringLiteral("user%1").arg(g % Records); }
 inline QString secret(qint64 g) { return QStringLiteral("secret-%1-").arg(g) + filler(); }
 inline QString defaultKeyword(qint64 g) { return QStringLiteral("gen-%1").arg(g); }
+inline QJsonObject download(qint64 g)
+{
+    return QJsonObject{{QStringLiteral("url"), QStringLiteral("https://files.test/%1").arg(g)},
+                       {QStringLiteral("filename"), QStringLiteral("file-%1.bin").arg(g)},
+                       {QStringLiteral("path"), QStringLiteral("/downloads/file-%1.bin ").arg(g) + filler()},
+                       {QStringLiteral("finished"), QStringLiteral("2025-03-01T14:05:09")},
+                       {QStringLiteral("size"), double(g)}};
+}
 
 inline QJsonObject settings(qint64 g)
 {

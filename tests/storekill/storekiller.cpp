@@ -4,7 +4,9 @@
 // tst_storekill.cpp). Before "ready <µs per write>" it times two writes, so
 // the test can aim its kills inside a write whatever the build's speed.
 #include "DataManager.h"
+#include "DownloadManager.h"
 #include "SearchManager.h"
+#include "StoreFile.h"
 #include "StoreKillShapes.h"
 
 #include <QCoreApplication>
@@ -26,8 +28,19 @@ int main(int argc, char **argv)
 
     std::unique_ptr<DataManager> data;
     std::unique_ptr<SearchManager> search;
+    std::unique_ptr<DownloadManager> downloads;
+    QJsonArray history;
     std::function<void(qint64)> step;
-    if (store == QLatin1String("search_engines")) {
+    if (store == QLatin1String("downloads")) {
+        // The manager records an end by capping and rewriting through the
+        // shared writer; this does the same without a web engine download.
+        downloads = std::make_unique<DownloadManager>(nullptr, config + QStringLiteral("/orvexbrowser"));
+        history = downloads->getDownloadHistory();
+        step = [&](qint64 g) {
+            history = DownloadManager::prependCapped(history, StoreKillShapes::download(g));
+            StoreFile::writeJson(downloads->getHistoryPath(), QJsonDocument(history));
+        };
+    } else if (store == QLatin1String("search_engines")) {
         search = std::make_unique<SearchManager>(config);
         step = [&](qint64 g) { search->setDefaultEngine(StoreKillShapes::defaultKeyword(g)); };
     } else {
