@@ -2,6 +2,7 @@
 
 #include "DownloadItem.h"
 #include "DownloadManager.h"
+#include "RecordTable.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -40,18 +41,9 @@ void DownloadDialog::setupUI()
     setMinimumSize(700, 500);
     auto *layout = new QVBoxLayout(this);
 
-    m_table = new QTableWidget(0, 5, this);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("File"), QStringLiteral("Progress"),
-                                        QStringLiteral("Speed"), QStringLiteral("Status"),
-                                        QStringLiteral("Actions")});
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setStyleSheet(QStringLiteral(
-        "QTableWidget { background: #1e1e1e; color: white; gridline-color: #404040; }"
-        "QTableWidget::item { padding: 8px; }"
-        "QHeaderView::section { background: #2d2d2d; color: white; padding: 8px; }"));
+    m_table = RecordTable::create({QStringLiteral("File"), QStringLiteral("Progress"), QStringLiteral("Speed"),
+                                   QStringLiteral("Status"), QStringLiteral("Actions")},
+                                  QAbstractItemView::SingleSelection, this);
     layout->addWidget(m_table);
 
     auto *buttons = new QHBoxLayout;

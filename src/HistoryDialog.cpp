@@ -1,6 +1,7 @@
 #include "HistoryDialog.h"
 
 #include "DataManager.h"
+#include "RecordTable.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -53,16 +54,8 @@ void HistoryDialog::setupUI()
     filters->addWidget(m_range);
     layout->addLayout(filters);
 
-    m_table = new QTableWidget(0, 3, this);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Title"), QStringLiteral("URL"), QStringLiteral("Date")});
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setStyleSheet(QStringLiteral(
-        "QTableWidget { background: #1e1e1e; color: white; gridline-color: #404040; }"
-        "QTableWidget::item { padding: 8px; }"
-        "QHeaderView::section { background: #2d2d2d; color: white; padding: 8px; }"));
+    m_table = RecordTable::create({QStringLiteral("Title"), QStringLiteral("URL"), QStringLiteral("Date")},
+                                  QAbstractItemView::ExtendedSelection, this);
     layout->addWidget(m_table);
 
     auto *buttons = new QHBoxLayout;

@@ -1,6 +1,7 @@
 #include "PasswordDialog.h"
 
 #include "DataManager.h"
+#include "RecordTable.h"
 #include "StoreFile.h"
 
 #include <QDir>
@@ -54,16 +55,8 @@ void PasswordDialog::setupUI()
     note->setStyleSheet(QStringLiteral("color: #0078d4; padding: 8px;"));
     layout->addWidget(note);
 
-    m_table = new QTableWidget(0, 3, this);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Website"), QStringLiteral("Username"), QStringLiteral("Password")});
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setStyleSheet(QStringLiteral(
-        "QTableWidget { background: #1e1e1e; color: white; gridline-color: #404040; }"
-        "QTableWidget::item { padding: 8px; }"
-        "QHeaderView::section { background: #2d2d2d; color: white; padding: 8px; }"));
+    m_table = RecordTable::create({QStringLiteral("Website"), QStringLiteral("Username"), QStringLiteral("Password")},
+                                  QAbstractItemView::SingleSelection, this);
     layout->addWidget(m_table);
 
     auto *buttons = new QHBoxLayout;
