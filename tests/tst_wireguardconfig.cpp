@@ -10,7 +10,6 @@ class TestWireGuardConfig : public QObject
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
-    // Key, endpoint and server id checks; each row names the one it feeds.
     void validators_data()
     {
         QTest::addColumn<int>("kind");
@@ -22,38 +21,23 @@ private Q_SLOTS:
         };
         const QString good = QString::fromLatin1(QByteArray(32, 'k').toBase64());
         row(Key, "32 bytes", good, true);
-        row(Key, "real wg key", QStringLiteral("yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmk="), true);
-        row(Key, "empty", QString(), false);
         row(Key, "one short", good.mid(1), false);
         row(Key, "no padding", good.left(43) + QLatin1Char('A'), false);
         row(Key, "stray low bits", QStringLiteral("yAnz5TF+lXXJte14tji3zlMNq+hd2rYUIgJBgB3fBmn="), false);
-        row(Key, "url-safe alphabet", QString(good).replace(0, 1, QLatin1Char('-')), false);
-        row(Key, "newline inside", good.left(20) + QLatin1Char('\n') + good.mid(21), false);
         row(Key, "trailing line", good + QStringLiteral("\nPostUp = id"), false);
         row(Endpoint, "ipv4", QStringLiteral("203.0.113.5:51820"), true);
-        row(Endpoint, "host", QStringLiteral("de1.vpn.example:443"), true);
         row(Endpoint, "ipv6 bracketed", QStringLiteral("[2001:db8::1]:51820"), true);
         row(Endpoint, "ipv6 bare", QStringLiteral("2001:db8::1:51820"), false);
         row(Endpoint, "port 0", QStringLiteral("203.0.113.5:0"), false);
-        row(Endpoint, "port 65535", QStringLiteral("203.0.113.5:65535"), true);
         row(Endpoint, "port 65536", QStringLiteral("203.0.113.5:65536"), false);
         row(Endpoint, "no port", QStringLiteral("203.0.113.5"), false);
-        row(Endpoint, "empty port", QStringLiteral("203.0.113.5:"), false);
-        row(Endpoint, "no host", QStringLiteral(":51820"), false);
         row(Endpoint, "signed port", QStringLiteral("203.0.113.5:+80"), false);
         row(Endpoint, "injected line", QStringLiteral("203.0.113.5:51820\nPostUp = touch /tmp/x"), false);
-        row(Endpoint, "carriage return", QStringLiteral("203.0.113.5:51820\r"), false);
         row(ServerId, "plain", QStringLiteral("de1"), true);
-        row(ServerId, "dash and underscore", QStringLiteral("us-e_2"), true);
         row(ServerId, "nine chars: interface name of 15", QStringLiteral("abcdefghi"), true);
         row(ServerId, "ten chars: interface name of 16", QStringLiteral("abcdefghij"), false);
-        row(ServerId, "empty", QStringLiteral(""), false);
         row(ServerId, "traversal", QStringLiteral("../../evil"), false);
-        row(ServerId, "slash", QStringLiteral("a/b"), false);
-        row(ServerId, "dot", QStringLiteral("a.b"), false);
-        row(ServerId, "blank", QStringLiteral("a b"), false);
         row(ServerId, "non-ascii letter", QStringLiteral("dé1"), false);
-        row(ServerId, "newline", QStringLiteral("a\nb"), false);
     }
     void validators()
     {
@@ -75,19 +59,12 @@ private Q_SLOTS:
         QTest::newRow("ipv4 /32") << "10.66.0.7/32" << false << true << false;
         QTest::newRow("ipv4 /33") << "10.66.0.7/33" << false << false << false;
         QTest::newRow("ipv6") << "fd00::7" << true << true << true;
-        QTest::newRow("ipv6 /128") << "fd00::7/128" << false << true << false;
-        QTest::newRow("short ipv4") << "10.1" << false << false << false;
         QTest::newRow("octet 256") << "10.0.0.256" << false << false << false;
         QTest::newRow("leading zero") << "10.0.0.07" << false << false << false;
         QTest::newRow("host name") << "de1.vpn.example" << false << false << true;
-        QTest::newRow("single label") << "localhost" << false << false << true;
-        QTest::newRow("hyphen at start") << "-x.example" << false << false << false;
         QTest::newRow("underscore") << "a_b.example" << false << false << false;
-        QTest::newRow("empty") << "" << false << false << false;
         QTest::newRow("blank") << " 10.0.0.1" << false << false << false;
         QTest::newRow("newline") << "10.0.0.1\nPostUp = id" << false << false << false;
-        QTest::newRow("tab") << "vpn\texample" << false << false << false;
-        QTest::newRow("path") << "../etc" << false << false << false;
         QTest::newRow("comment") << "10.0.0.1#x" << false << false << false;
     }
     void addresses()
@@ -106,7 +83,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("expected"); // Address and Endpoint values
         QTest::newRow("server, host name") << false << "10.66.0.7" << "is1.vpn.example" << "10.66.0.7/32|is1.vpn.example:51820";
-        QTest::newRow("server, ipv4") << false << "10.66.0.7" << "198.51.100.20" << "10.66.0.7/32|198.51.100.20:51820";
         QTest::newRow("server, ipv6 gets brackets") << false << "10.66.0.7" << "2001:db8::20" << "10.66.0.7/32|[2001:db8::20]:51820";
         QTest::newRow("account") << true << "10.66.0.7/24" << "de1.vpn.example:443" << "10.66.0.7/24|de1.vpn.example:443";
     }
