@@ -2,7 +2,6 @@
 #include "DownloadManager.h"
 #include "StallingDownloadServer.h"
 #include "TempDataDir.h"
-#include "TestHttpServer.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -95,21 +94,12 @@ private Q_SLOTS:
     void realDownloadLandsOnDisk()
     {
         TempDataDir dir;
-        TestHttpServer server;
-        QVERIFY(server.listen());
         QByteArray body(300 * 1024, 'x');
         for (int i = 0; i < body.size(); ++i)
             body[i] = char('a' + i % 26);
-        server.route("/report.bin", [body](const TestHttpServer::Request &) {
-            TestHttpServer::Response r;
-            r.contentType = "application/octet-stream";
-            r.body = body;
-            r.headers.append(qMakePair(QByteArray("Content-Disposition"), QByteArray("attachment; filename=\"report.bin\"")));
-            // The server must not be destroyed with a socket still open.
-            r.headers.append(qMakePair(QByteArray("Connection"), QByteArray("close")));
-            return r;
-        });
-        EngineDownload run(dir, server.url(QStringLiteral("/report.bin")));
+        StallingDownloadServer server(body, body.size());
+        QVERIFY(server.listen());
+        EngineDownload run(dir, server.url(QStringLiteral("report.bin")));
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.count(), 1, 30000);
         DownloadItem *item = run.manager.downloadAt(0);
         QCOMPARE(item->endState(), DownloadItem::EndState::Completed);
