@@ -31,28 +31,18 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromLatin1(url) << true << true << v;
         };
         both("ad host", "https://doubleclick.net/x.js", Verdict::BlockAd);
-        both("ad subdomain", "https://securepubads.g.doubleclick.net/tag/js/gpt.js", Verdict::BlockAd);
         both("plain suffix without dot boundary", "https://notdoubleclick.net/", Verdict::BlockAd);
-        both("upper-case host", "https://PAGEAD2.GoogleSyndication.COM/pagead/show_ads.js", Verdict::BlockAd);
-        both("last ad entry", "https://bs.serving-sys.com/Serving", Verdict::BlockAd);
         both("ads path on any host", "http://127.0.0.1:8080/img/ads/banner.png", Verdict::BlockAd);
-        both("ads path upper case", "https://news.example/IMG/ADS/x.png", Verdict::BlockAd);
-        both("adserver path", "https://example.org/AdServer/serve?id=1", Verdict::BlockAd);
         both("percent-encoded ads path", "https://example.org/%61ds/x.gif", Verdict::BlockAd);
         both("ad path wins over tracker host", "https://www.google-analytics.com/ads/collect", Verdict::BlockAd);
         both("tracker host", "https://www.google-analytics.com/analytics.js", Verdict::BlockTracker);
-        both("tracker suffix io", "https://cdn.segment.io/analytics.js", Verdict::BlockTracker);
         both("tracker mixed case", "https://Static.HotJar.com/c/hotjar.js", Verdict::BlockTracker);
         both("tracker entry with path never matches", "https://facebook.com/tr/?id=1", Verdict::Pass);
         both("ads only in query", "https://example.org/page?next=/ads/", Verdict::Pass);
-        both("ads only in fragment", "https://example.org/page#/ads/", Verdict::Pass);
         both("ads without trailing slash", "https://example.org/ads", Verdict::Pass);
-        both("ordinary page", "https://en.wikipedia.org/wiki/Advertising", Verdict::Pass);
         both("domain inside the path", "https://example.org/doubleclick.net", Verdict::Pass);
-        both("no host", "about:blank", Verdict::Pass);
 
         QTest::newRow("ad off: ad host passes") << "https://doubleclick.net/x" << false << true << Verdict::Pass;
-        QTest::newRow("ad off: ad path passes") << "https://example.org/ads/x" << false << true << Verdict::Pass;
         QTest::newRow("ad off: ad+tracker counts as tracker")
             << "https://www.google-analytics.com/ads/collect" << false << true << Verdict::BlockTracker;
         QTest::newRow("tracking off: tracker passes")
@@ -70,12 +60,6 @@ private Q_SLOTS:
         interceptor.setAdBlockingEnabled(adOn);
         interceptor.setTrackingProtectionEnabled(trackOn);
         QCOMPARE(interceptor.decide(QUrl(url)), expected);
-        // isAd / isTracker do not depend on the switches.
-        RequestInterceptor plain;
-        if (expected == Verdict::BlockAd)
-            QVERIFY(plain.isAd(QUrl(url)));
-        if (expected == Verdict::BlockTracker)
-            QVERIFY(plain.isTracker(QUrl(url)));
     }
 
     void listEntriesAreSafeInScripts()
@@ -106,7 +90,6 @@ private Q_SLOTS:
         interceptor->countBlocked(Verdict::Pass, QUrl("https://example.org/"));
         QCOMPARE(engine.getPrivacyStats(), QJsonObject({{"adsBlocked", 2}, {"trackersBlocked", 1}, {"cookiesBlocked", 0},
                                                         {"requestsBlocked", 3}, {"domainsBlocked", 2}}));
-        QCOMPARE(engine.getBlockedDomains(), QStringList({"ad.doubleclick.net", "www.hotjar.com"}));
 
         // The host set is bounded; counting goes on past the bound.
         for (int i = 0; i < RequestInterceptor::MaxRecordedHosts + 50; ++i)
@@ -123,12 +106,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("stored");
         QTest::addColumn<QStringList>("expectedOff");
-        QTest::newRow("empty: all on") << QJsonObject() << QStringList();
         QTest::newRow("two off") << QJsonObject{{"adBlocking", false}, {"blockCamera", false}}
                                  << QStringList{"adBlocking", "blockCamera"};
-        QTest::newRow("non-bool counts as on")
-            << QJsonObject{{"trackingProtection", "false"}, {"blockFonts", 0}, {"blockAllCookies", QJsonValue()}}
-            << QStringList();
+        QTest::newRow("non-bool counts as on") << QJsonObject{{"trackingProtection", "false"}, {"blockFonts", 0}}
+                                               << QStringList();
         QJsonObject allOff;
         for (const QString &key : PrivacyEngine::settingsKeys())
             allOff.insert(key, false);
@@ -150,15 +131,6 @@ private Q_SLOTS:
                  !expectedOff.contains("trackingProtection"));
     }
 
-    void cookieScriptCarriesTheAllCookiesSwitch()
-    {
-        PrivacyEngine engine;
-        QVERIFY(engine.getCookieBlockingJS().contains("const BLOCK_ALL_COOKIES = true;"));
-        engine.setBlockAllCookies(false);
-        QVERIFY(engine.getCookieBlockingJS().contains("const BLOCK_ALL_COOKIES = false;"));
-    }
-
-    // A non-empty `question` is the text asking the user about the feature.
     void permissionDecision_data()
     {
         QTest::addColumn<QWebEnginePage::Feature>("feature");
@@ -172,23 +144,17 @@ private Q_SLOTS:
         const QString allow = QStringLiteral("Allow maps.example to ");
         QTest::newRow("mic blocked") << P::MediaAudioCapture << false << true << false << false << Decision::Deny
                                      << allow + "use your microphone?";
-        QTest::newRow("mic allowed, camera blocked") << P::MediaAudioCapture << true << false << true << true << Decision::Ask << "";
         QTest::newRow("camera blocked") << P::MediaVideoCapture << true << false << false << false << Decision::Deny
                                         << allow + "use your camera?";
-        QTest::newRow("camera allowed, mic blocked") << P::MediaVideoCapture << false << true << true << true << Decision::Ask << "";
         QTest::newRow("av: camera blocked") << P::MediaAudioVideoCapture << true << false << false << false << Decision::Deny << "";
-        QTest::newRow("av: mic blocked") << P::MediaAudioVideoCapture << false << true << false << false << Decision::Deny << "";
         QTest::newRow("av: both allowed") << P::MediaAudioVideoCapture << false << false << true << true << Decision::Ask
                                           << allow + "use your camera and microphone?";
         QTest::newRow("geolocation blocked") << P::Geolocation << false << false << true << false << Decision::Deny
                                              << allow + "know your location?";
-        QTest::newRow("geolocation allowed") << P::Geolocation << true << true << false << true << Decision::Ask << "";
         QTest::newRow("notifications blocked") << P::Notifications << false << false << false << true << Decision::Deny
                                                << allow + "show notifications?";
         QTest::newRow("notifications allowed") << P::Notifications << true << true << true << false << Decision::Ask << "";
         QTest::newRow("mouse lock left alone") << P::MouseLock << true << true << true << true << Decision::Default << "";
-        QTest::newRow("desktop capture left alone") << P::DesktopVideoCapture << false << false << false << false << Decision::Default << "";
-        QTest::newRow("desktop audio left alone") << P::DesktopAudioVideoCapture << true << true << true << true << Decision::Default << "";
     }
     void permissionDecision()
     {
