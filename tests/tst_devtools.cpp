@@ -1,8 +1,6 @@
 #include "DevTools.h"
 
 #include <QApplication>
-#include <QVBoxLayout>
-#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -36,18 +34,11 @@ private Q_SLOTS:
         QTest::failOnWarning(QRegularExpression(QStringLiteral(R"re(^(?!No suitable graphics backend|WebEngineContext used before).*)re")));
     }
 
-    // No page, or the page gone first: the panel still shows, touching no page.
-    void withoutPage_data()
+    // The panel outlives its page and then touches no page.
+    void pageGoneFirst()
     {
-        QTest::addColumn<bool>("hadPage");
-        QTest::newRow("no view") << false;
-        QTest::newRow("view gone first") << true;
-    }
-    void withoutPage()
-    {
-        QFETCH(bool, hadPage);
         auto page = std::make_unique<QWebEngineView>(host.get());
-        DevTools panel(hadPage ? page.get() : nullptr, host.get());
+        DevTools panel(page.get(), host.get());
         page.reset();
         QVERIFY(!panel.inspectedView());
         panel.setupInspector();
@@ -55,42 +46,25 @@ private Q_SLOTS:
         QVERIFY(panel.isVisible());
         QCoreApplication::processEvents();
         QVERIFY(!panel.devView()->page()->inspectedPage());
-        if (!hadPage)
-            QVERIFY(panel.devView()->url().isEmpty());
     }
 
-    // Each one shows the panel, raised above later siblings, with the engine's
-    // tools for the inspected page rendered in it.
-    void showOperationsAgree_data()
+    // Every show operation reuses the one tools view, raised above siblings.
+    void toolsCreatedOnce()
     {
-        QTest::addColumn<int>("which");
-        QTest::newRow("console") << 0;
-        QTest::newRow("network") << 1;
-        QTest::newRow("elements") << 2;
-    }
-    void showOperationsAgree()
-    {
-        QFETCH(int, which);
         QWebEngineView page(host.get());
         DevTools panel(&page, host.get());
         QWidget sibling(host.get());
-        sibling.setGeometry(0, 0, 1000, 700);
         sibling.show();
-        panel.hide();
-        void (DevTools::*show)() = which == 0 ? &DevTools::showConsole
-                                   : which == 1 ? &DevTools::showNetwork : &DevTools::showElements;
-        (panel.*show)();
-        QVERIFY(panel.isVisible());
-        QWidget *top = nullptr;
-        for (QObject *child : host->children()) {
-            if (auto *w = qobject_cast<QWidget *>(child); w && w->isVisible())
-                top = w;
+        QWebEngineView *const tools = panel.devView();
+        for (void (DevTools::*show)() : {&DevTools::showConsole, &DevTools::showNetwork, &DevTools::showElements}) {
+            panel.hide();
+            (panel.*show)();
+            QVERIFY(panel.isVisible());
+            QCOMPARE(panel.devView(), tools);
+            QCOMPARE(page.page()->devToolsPage(), tools->page());
+            QCOMPARE(host->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).last(), &panel);
         }
-        QCOMPARE(top, &panel);
-        QCOMPARE(panel.widget(), panel.devView());
-        QCOMPARE(panel.inspectedView(), &page);
-        QCOMPARE(page.page()->devToolsPage(), panel.devView()->page());
-        QTRY_COMPARE_WITH_TIMEOUT(panel.devView()->url().scheme(), QStringLiteral("devtools"), EngineTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(tools->url().scheme(), QStringLiteral("devtools"), EngineTimeout);
     }
 };
 
