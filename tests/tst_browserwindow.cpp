@@ -1,4 +1,5 @@
 #include "BrowserWindow.h"
+#include "DevTools.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 
@@ -6,7 +7,9 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 #include <QtTest>
 #include <memory>
@@ -57,6 +60,7 @@ private Q_SLOTS:
         QVERIFY(server->listen());
         server->setPage("/", "<html><head><title>Home</title></head><body><p>hello world</p></body></html>");
         server->setPage("/favicon.ico", pngBytes(), "image/png");
+        server->setPage("/file.bin", QByteArray(2048, 'z'), "application/octet-stream");
     }
     void cleanup()
     {
@@ -71,7 +75,9 @@ private Q_SLOTS:
         QTest::addColumn<double>("stored");
         QTest::newRow("too large") << 10.0 << 5.0;
         QTest::newRow("zero") << 0.0 << 0.25;
+        QTest::newRow("negative") << -3.0 << 0.25;
         QTest::newRow("inside") << 1.5 << 1.5;
+        QTest::newRow("upper bound") << 5.0 << 5.0;
     }
     void zoomIsBounded()
     {
@@ -82,18 +88,43 @@ private Q_SLOTS:
         tab.setZoomFactor(requested);
         QCOMPARE(tab.zoomFactor(), stored);
         QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toDouble(), stored);
+    }
+
+    void zoomStepsStopAtTheBounds()
+    {
+        BrowserWindow tab;
+        for (int i = 0; i < 60; ++i)
+            tab.zoomIn();
+        QCOMPARE(tab.zoomFactor(), 5.0);
+        for (int i = 0; i < 60; ++i)
+            tab.zoomOut();
+        QCOMPARE(tab.zoomFactor(), 0.25);
+        tab.zoomReset();
+        QCOMPARE(tab.zoomFactor(), 1.0);
     }
 
     void warningPageAddressAndNoFaviconFetch()
     {
         BrowserWindow tab;
+        QSignalSpy urls(&tab, &BrowserWindow::urlChanged);
         tab.showVPNWarning(server->url(QStringLiteral("/")));
+        QTRY_COMPARE_WITH_TIMEOUT(tab.url().toString(), QStringLiteral("about:vpn-required"), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(tab.title(), QStringLiteral("Protected Network Required"), 20000);
+        QVERIFY(tab.isShowingVPNWarning());
         QCOMPARE(tab.sessionUrl(), server->url(QStringLiteral("/")).toString());
         QTest::qWait(200);
-        QCOMPARE(server->requests().size(), 0); // not even the favicon
+        QCOMPARE(server->requests().size(), 0);
+    }
+
+    void refusedAddressIsForgottenOnRealNavigation()
+    {
+        BrowserWindow tab;
+        tab.showVPNWarning(QUrl(QStringLiteral("https://refused.example/")));
+        QTRY_VERIFY_WITH_TIMEOUT(tab.isShowingVPNWarning(), 20000);
         tab.loadUrl(server->url(QStringLiteral("/")));
         QTRY_COMPARE_WITH_TIMEOUT(tab.title(), QStringLiteral("Home"), 20000);
+        QCOMPARE(tab.sessionUrl(), server->url(QStringLiteral("/")).toString());
         QVERIFY(!tab.refusedUrl().isValid());
     }
 
@@ -103,7 +134,9 @@ private Q_SLOTS:
         QSignalSpy icons(&tab, &BrowserWindow::faviconChanged);
         tab.loadUrl(server->url(QStringLiteral("/")));
         QTRY_VERIFY_WITH_TIMEOUT(icons.size() >= 1, 20000);
+        QVERIFY(!tab.favicon().isNull());
         QCOMPARE(tab.favicon().size(), QSize(16, 16));
+        QVERIFY(server->requestCount("/favicon.ico") >= 1);
     }
 
     void printWritesAndOpensTheSameFile()
@@ -118,12 +151,62 @@ private Q_SLOTS:
         const QString path = BrowserWindow::printFilePath();
         QVERIFY(path.startsWith(dir->tempDir()));
         QCOMPARE(opened.urls.at(0), QUrl::fromLocalFile(path));
-        QFile::resize(path, 3); // a stale file must be replaced, not reopened
+        QFile pdf(path);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        pdf.close();
+        QFile::resize(path, 3);
         tab.print();
         QTRY_COMPARE_WITH_TIMEOUT(opened.urls.size(), 2, 30000);
         QCOMPARE(opened.urls.at(1), opened.urls.at(0));
         QVERIFY(QFileInfo(path).size() > 100);
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
+
+    void printToPdfWritesTheGivenFile()
+    {
+        BrowserWindow tab;
+        tab.loadUrl(server->url(QStringLiteral("/")));
+        QTRY_COMPARE_WITH_TIMEOUT(tab.title(), QStringLiteral("Home"), 20000);
+        const QString target = dir->path() + QStringLiteral("/out.pdf");
+        tab.printToPdf(target);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(target).size() > 100, 30000);
+    }
+
+    void devToolsAreCreatedOnceAndToggle()
+    {
+        QWidget host;
+        auto *tab = new BrowserWindow(&host);
+        QVERIFY(!tab->isDevToolsVisible());
+        tab->showDevTools();
+        QVERIFY(tab->isDevToolsVisible());
+        DevTools *panel = tab->devToolsPanel();
+        tab->hideDevTools();
+        QVERIFY(!tab->isDevToolsVisible());
+        tab->showDevTools();
+        QCOMPARE(tab->devToolsPanel(), panel);
+        delete tab; // deletes its panel too
+    }
+
+    void readerModeScriptComesAndGoes()
+    {
+        BrowserWindow tab;
+        tab.toggleReaderMode();
+        QVERIFY(tab.isReaderMode());
+        QCOMPARE(tab.webView()->page()->scripts().find(QStringLiteral("ReaderMode")).size(), 1);
+        tab.toggleReaderMode();
+        QVERIFY(!tab.isReaderMode());
+        QVERIFY(tab.webView()->page()->scripts().find(QStringLiteral("ReaderMode")).isEmpty());
+    }
+
+    void muteReachesThePage()
+    {
+        BrowserWindow tab;
+        tab.setMuted(true);
+        QVERIFY(tab.isMuted());
+        QVERIFY(tab.webView()->page()->isAudioMuted());
+        tab.setMuted(false);
+        QVERIFY(!tab.webView()->page()->isAudioMuted());
     }
 
     void eachDownloadLeavesThroughOneTab()

@@ -7,10 +7,14 @@
 
 #include <QDialog>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QTabWidget>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QtTest>
 
+// The palette as a user reaches it: shortcut, typing, Return, and the dialog
+// the chosen command opens.
 class TestPaletteWindow : public QObject
 {
     Q_OBJECT
@@ -18,11 +22,14 @@ class TestPaletteWindow : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        // Start the web engine here: its start-up notes about the missing GPU are not the product's.
         QWebEngineProfile::defaultProfile()->cookieStore();
     }
     void init()
     {
-        // The offscreen platform and the GPU-less engine announce what they lack.
+        // The offscreen platform reports window operations it lacks (raise,
+        // keyboard grab of the popup); anything else is a real warning.
+        // The engine may announce its missing GPU late, from its own thread.
         QTest::failOnWarning(QRegularExpression(QStringLiteral(R"re(^(?!This plugin does not support |No suitable graphics backend|WebEngineContext used before).*)re")));
     }
     void cleanup() { ServiceEndpoints::reset(); }
@@ -42,11 +49,14 @@ private Q_SLOTS:
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
 
+        QVERIFY(!window.palette());
         QTest::keyClick(&window, Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
         QTRY_VERIFY(window.palette() && window.palette()->isVisible());
         CommandPalette *palette = window.palette();
         QTRY_VERIFY(palette->searchField()->hasFocus());
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("history"));
+        QCOMPARE(palette->listWidget()->currentItem()->text().section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("\U0001F552  History"));
 
         // The dialog runs modally inside the key press: look at it from the event loop.
         QString modalClass;
@@ -68,11 +78,13 @@ private Q_SLOTS:
         QVERIFY(!paletteVisibleUnderDialog);
         QVERIFY(!palette->isVisible());
 
-        // Reused, with the query reset.
+        // Same instance next time, query reset (the shortcut itself is proven above;
+        // focus after a closed modal dialog is up to the platform).
         window.onCommandPalette();
         QTRY_VERIFY(palette->isVisible());
         QCOMPARE(window.palette(), palette);
         QVERIFY(palette->searchField()->text().isEmpty());
+        QCOMPARE(palette->listWidget()->count(), 22 + window.tabs()->count());
         QTest::keyClick(palette->searchField(), Qt::Key_Escape);
         QVERIFY(!palette->isVisible());
     }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
@@ -18,60 +19,175 @@ class TestPasswordDialog : public QObject
 {
     Q_OBJECT
 
+    static QStringList rows(PasswordDialog &dialog)
+    {
+        QStringList out;
+        for (int r = 0; r < dialog.table()->rowCount(); ++r)
+            out.append(dialog.table()->item(r, 0)->text() + QLatin1Char('|') + dialog.table()->item(r, 1)->text()
+                       + QLatin1Char('|') + dialog.table()->item(r, 2)->text());
+        return out;
+    }
+    // Every stored login as "url|user|clear password", sorted.
+    static QStringList logins(const DataManager &data)
+    {
+        QStringList out;
+        for (const QJsonValue &v : data.getPasswords()) {
+            const QJsonObject o = v.toObject();
+            out << o.value(u"url"_s).toString() + u'|' + o.value(u"username"_s).toString() + u'|'
+                    + DataManager::decryptPasswordStatic(o.value(u"password"_s).toString());
+        }
+        out.sort();
+        return out;
+    }
     static void chooseFile(PasswordDialog &dialog, const QString &path)
     {
         dialog.setFileChooser([path](QWidget *, const QString &, const QString &, const QString &, bool) { return path; });
     }
+    static bool writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
     static const QString mask() { return u"\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022"_s; }
 
 private Q_SLOTS:
-    // The offscreen platform notes each modal box it shows.
+    // Every warning fails, except the offscreen platform's note on each modal box.
     void init()
     {
         QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support propagateSizeHints\\(\\)$)"_s));
     }
 
-    // Two logins of one site: show and delete act on the selected login only.
-    void showAndDeleteOneLogin()
+    void parseImport_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("skipped");
+        QTest::newRow("empty array") << QByteArray("[]") << true << 0 << 0;
+        QTest::newRow("not json") << QByteArray("url,user,password\n") << false << 0 << 0;
+        QTest::newRow("empty file") << QByteArray() << false << 0 << 0;
+        QTest::newRow("object") << QByteArray("{\"url\":\"a\"}") << false << 0 << 0;
+        QTest::newRow("good and bad elements")
+            << QByteArray("[{\"url\":\"a\",\"username\":\"u\",\"password\":\"cA==\"}, {\"url\":\"b\",\"username\":\"u\"},"
+                          " {\"url\":\"c\",\"username\":5,\"password\":\"x\"}, {\"url\":\"\",\"username\":\"u\",\"password\":\"x\"},"
+                          " \"text\", 7, null, {\"url\":\"d\",\"username\":\"\",\"password\":\"\"}]") << true << 2 << 6;
+    }
+    void parseImport()
+    {
+        QFETCH(QByteArray, bytes);
+        const PasswordDialog::ImportResult r = PasswordDialog::parseImport(bytes);
+        QTEST(r.ok, "ok");
+        QTEST(int(r.entries.size()), "entries");
+        QTEST(r.skipped, "skipped");
+        QCOMPARE(r.error.isEmpty(), r.ok);
+    }
+
+    // Two logins of one site: show, edit and delete act on the selected login only.
+    void addEditShowDelete()
     {
         TempDataDir dir;
         DataManager data;
-        data.addPassword(u"https://site.example"_s, u"alice"_s, u"pw-alice"_s);
-        data.addPassword(u"https://site.example"_s, u"bob"_s, u"pw-bob"_s);
         PasswordDialog dialog(&data);
-        dialog.table()->selectRow(1);
-        QTest::mouseClick(dialog.showButton(), Qt::LeftButton);
-        QCOMPARE(dialog.table()->item(0, 2)->text(), mask());
-        QCOMPARE(dialog.table()->item(1, 2)->text(), u"pw-bob"_s);
 
         ModalDriver driver;
+        for (const char *answer : {"https://site.example", "alice", "pw-alice", "https://site.example", "bob", "pw-bob"})
+            driver.enqueueText(QString::fromUtf8(answer));
+        QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
+        QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
+        QCOMPARE(driver.seen().size(), 6);
+        QCOMPARE(driver.seen().at(2).echo, QLineEdit::Password);
+        QCOMPARE(rows(dialog), (QStringList{u"https://site.example|alice|"_s + mask(),
+                                            u"https://site.example|bob|"_s + mask()}));
+
+        // An empty answer adds nothing.
+        driver.enqueueText(u"https://x.example"_s);
+        driver.enqueueCancel();
+        driver.enqueueText(u"pw"_s);
+        QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
+        QCOMPARE(dialog.table()->rowCount(), 2);
+
+        dialog.table()->selectRow(1);
+        QTest::mouseClick(dialog.showButton(), Qt::LeftButton);
+        QCOMPARE(dialog.table()->item(1, 2)->text(), u"pw-bob"_s);
+        QCOMPARE(dialog.table()->item(0, 2)->text(), mask());
+
+        // The old password is not offered as the edit's initial text; the list is masked again.
+        driver.enqueueText(u"pw-bob-2"_s);
+        QTest::mouseClick(dialog.editButton(), Qt::LeftButton);
+        QCOMPARE(driver.seen().last().initialText, QString());
+        QCOMPARE(driver.seen().last().echo, QLineEdit::Password);
+        QCOMPARE(logins(data), (QStringList{"https://site.example|alice|pw-alice", "https://site.example|bob|pw-bob-2"}));
+        QCOMPARE(dialog.table()->item(1, 2)->text(), mask());
+
+        // Delete asks first; Yes removes alice's login and leaves bob's.
         for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
             dialog.table()->selectRow(0);
             driver.enqueueButton(answer);
             QTest::mouseClick(dialog.deleteButton(), Qt::LeftButton);
         }
-        QCOMPARE(dialog.table()->rowCount(), 1);
-        QCOMPARE(dialog.table()->item(0, 1)->text(), u"bob"_s);
+        QCOMPARE(rows(dialog), QStringList{u"https://site.example|bob|"_s + mask()});
         QCOMPARE(DataManager().getPasswords(), data.getPasswords());
     }
 
-    // Only a successful export writes a file, 0600 and without clear text;
-    // nothing else touches the store or the folder. A null path: cancelled.
-    void fileActions_data()
+    void exportImportRoundTrip()
+    {
+        TempDataDir dir;
+        DataManager data;
+        data.addPassword(u"https://a.example"_s, u"ann"_s, u"Secret-A-1234"_s);
+        data.addPassword(u"https://b.example"_s, u"ben"_s, u"Secret-B-5678"_s);
+        const QJsonArray before = data.getPasswords();
+        PasswordDialog dialog(&data);
+        const QString path = dir.downloadDir() + u"/logins.json"_s;
+        chooseFile(dialog, path);
+
+        ModalDriver driver;
+        driver.enqueueButton(QMessageBox::Ok);
+        QTest::mouseClick(dialog.exportButton(), Qt::LeftButton);
+        QCOMPARE(driver.seen().last().label, u"Passwords exported successfully!"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray exported = file.readAll();
+        QVERIFY(!exported.contains("Secret-"));
+        QCOMPARE(QJsonDocument::fromJson(exported).array(), before);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+
+        // Import replaces the same website and user name, others stay; a
+        // broken entry is skipped and counted.
+        QJsonArray withBroken = before;
+        withBroken.append(QJsonObject{{u"url"_s, u"https://bad.example"_s}});
+        QVERIFY(writeFile(path, QJsonDocument(withBroken).toJson()));
+        data.addPassword(u"https://a.example"_s, u"ann"_s, u"changed"_s);
+        data.addPassword(u"https://c.example"_s, u"cy"_s, u"Secret-C"_s);
+        driver.enqueueButton(QMessageBox::Ok);
+        QTest::mouseClick(dialog.importButton(), Qt::LeftButton);
+        const QString told = driver.seen().last().label;
+        QVERIFY2(told.startsWith(u"Passwords imported successfully!"_s) && told.contains(u"1 of 3 entries were skipped"_s),
+                 qPrintable(told));
+        QCOMPARE(logins(data), (QStringList{"https://a.example|ann|Secret-A-1234", "https://b.example|ben|Secret-B-5678",
+                                            "https://c.example|cy|Secret-C"}));
+        QCOMPARE(dialog.table()->rowCount(), 3);
+        QVERIFY(!dir.readFile(u"passwords.json"_s).contains("Secret"));
+    }
+
+    // A null path: the file chooser was cancelled.
+    void failedFileActions_data()
     {
         QTest::addColumn<bool>("import");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("content"); // null: no such file
         QTest::addColumn<QString>("reason");
-        QTest::newRow("export") << false << "out.json" << QByteArray() << "^Passwords exported successfully!$";
         QTest::newRow("missing file") << true << "in.json" << QByteArray() << "Import failed: .*No such file";
         QTest::newRow("text file") << true << "in.json" << QByteArray("just some notes\n") << "Import failed: .*not valid JSON";
         QTest::newRow("object") << true << "in.json" << QByteArray("{\"passwords\": []}") << "Import failed: .*does not hold a list";
+        QTest::newRow("truncated") << true << "in.json" << QByteArray("[{\"url\": \"https://a\", \"user") << "Import failed: .*not valid JSON";
         // A path below a regular file can't be created, even by root.
         QTest::newRow("export below a file") << false << "in.json/out.json" << QByteArray("x") << "^Export failed: ";
         QTest::newRow("import cancelled") << true << QString() << QByteArray() << QString();
+        QTest::newRow("export cancelled") << false << QString() << QByteArray() << QString();
     }
-    void fileActions()
+    void failedFileActions()
     {
         QFETCH(bool, import);
         QFETCH(QString, path);
@@ -79,12 +195,10 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         TempDataDir dir;
         DataManager data;
-        data.addPassword(u"https://keep.example"_s, u"k"_s, u"Secret-pw"_s);
+        data.addPassword(u"https://keep.example"_s, u"k"_s, u"pw"_s);
         const QByteArray storeBefore = dir.readFile(u"passwords.json"_s);
-        if (!content.isNull()) {
-            QFile f(dir.downloadDir() + u"/in.json"_s);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
-        }
+        if (!content.isNull())
+            QVERIFY(writeFile(dir.downloadDir() + u"/in.json"_s, content));
         PasswordDialog dialog(&data);
         chooseFile(dialog, path.isNull() ? path : dir.downloadDir() + QLatin1Char('/') + path);
         ModalDriver driver;
@@ -96,19 +210,7 @@ private Q_SLOTS:
             QVERIFY2(driver.seen().first().label.contains(QRegularExpression(reason)), qPrintable(driver.seen().first().label));
         QCOMPARE(dir.readFile(u"passwords.json"_s), storeBefore);
         QCOMPARE(dialog.table()->rowCount(), 1);
-        const bool exported = path == u"out.json"_s;
-        QCOMPARE(QDir(dir.downloadDir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), int(!content.isNull() || exported));
-        if (exported) {
-            const QString out = dir.downloadDir() + u"/out.json"_s;
-            QFile file(out);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray bytes = file.readAll();
-            QVERIFY(!bytes.contains("Secret-"));
-            QCOMPARE(QJsonDocument::fromJson(bytes).array(), data.getPasswords());
-            struct stat st {};
-            QCOMPARE(::stat(QFile::encodeName(out).constData(), &st), 0);
-            QCOMPARE(int(st.st_mode & 0777), 0600);
-        }
+        QCOMPARE(QDir(dir.downloadDir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), content.isNull() ? 0 : 1);
     }
 };
 
