@@ -45,12 +45,12 @@ QList<QPointer<QWebEngineView>> &printingOrphans()
 }
 }
 
-BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings)
+BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings, FaviconManager *favicons)
     : QWidget(parent)
 {
     privacyEngine = new PrivacyEngine(this);
     privacyEngine->applySettings(privacySettings);
-    faviconManager = new FaviconManager(this);
+    faviconManager = favicons ? favicons : new FaviconManager(this);
 
     layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

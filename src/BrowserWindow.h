@@ -20,7 +20,10 @@ class BrowserWindow : public QWidget
 public:
     // privacySettings: the stored settings object; the tab's privacy engine
     // starts from it (a missing switch counts as on) before any page loads.
-    explicit BrowserWindow(QWidget *parent = nullptr, const QJsonObject &privacySettings = QJsonObject());
+    // `favicons` is shared by the window's tabs (one cache, one network
+    // manager); without it the tab keeps a manager of its own.
+    explicit BrowserWindow(QWidget *parent = nullptr, const QJsonObject &privacySettings = QJsonObject(),
+                           FaviconManager *favicons = nullptr);
     ~BrowserWindow() override;
 
     static QString vpnWarningAddress() { return QStringLiteral("about:vpn-required"); }

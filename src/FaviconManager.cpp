@@ -81,10 +81,15 @@ void FaviconManager::loadFavicon(const QUrl &pageUrl)
 {
     if (!isFetchable(pageUrl))
         return;
-    if (const QPixmap *cached = cache.object(cacheKey(pageUrl))) {
+    const QString key = cacheKey(pageUrl);
+    if (const QPixmap *cached = cache.object(key)) {
         emit faviconLoaded(pageUrl, *cached);
         return;
     }
+    // Every page of the host gets the icon when the fetch under way ends.
+    if (inFlight.contains(key))
+        return;
+    inFlight.insert(key);
     QNetworkRequest request(faviconUrl(pageUrl));
     request.setAttribute(QNetworkRequest::User, pageUrl);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -125,6 +130,7 @@ void FaviconManager::onFaviconLoaded(QNetworkReply *reply)
 {
     reply->deleteLater();
     const QUrl pageUrl = reply->request().attribute(QNetworkRequest::User).toUrl();
+    inFlight.remove(cacheKey(pageUrl));
     if (reply->error() != QNetworkReply::NoError || !isFetchable(pageUrl))
         return;
     const QByteArray body = reply->read(kMaxIconBytes + 1);

@@ -3,6 +3,7 @@
 #include <QCache>
 #include <QObject>
 #include <QPixmap>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
@@ -55,5 +56,6 @@ private:
 
     QNetworkAccessManager *network = nullptr;
     QCache<QString, QPixmap> cache;
+    QSet<QString> inFlight; // hosts whose icon is being fetched
     int transferTimeoutMs = kDefaultTransferTimeoutMs;
 };

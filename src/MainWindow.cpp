@@ -18,6 +18,7 @@
 #include "ServiceEndpoints.h"
 #include "SettingsDialog.h"
 #include "SidePanel.h"
+#include "TabStripUpdater.h"
 #include "VPNManager.h"
 
 #include <QCompleter>
@@ -185,6 +186,7 @@ void MainWindow::setupUI()
     contentLayout->setContentsMargins(0, 0, 0, 0);
     contentLayout->setSpacing(0);
     tabWidget = new QTabWidget(centralWidget);
+    tabStrip = new TabStripUpdater(tabWidget);
     tabWidget->setTabsClosable(true);
     tabWidget->setMovable(true);
     tabWidget->setDocumentMode(true);
@@ -259,12 +261,10 @@ QUrl MainWindow::addressFromText(const QString &input)
     return QUrl(QStringLiteral("https://") + text, QUrl::TolerantMode);
 }
 
-// Every tab-bar change repaints the whole window (a software-GL composite
-// without a GPU), so unchanged texts are not set again.
 void MainWindow::setTabTextIfChanged(int index, const QString &text)
 {
-    if (index >= 0 && tabWidget->tabText(index) != text)
-        tabWidget->setTabText(index, text);
+    if (QWidget *page = tabWidget->widget(index); page && tabStrip->text(page) != text)
+        tabStrip->setText(page, text);
 }
 
 void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
@@ -288,7 +288,7 @@ void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
 
 BrowserWindow *MainWindow::createTab(const QString &text, bool connectAll)
 {
-    auto *tab = new BrowserWindow(this, dataManager->getSettings());
+    auto *tab = new BrowserWindow(this, dataManager->getSettings(), faviconManager);
     tabWidget->addTab(tab, text);
     connectTabBasics(tab, connectAll);
     if (connectAll) {
@@ -429,7 +429,7 @@ void MainWindow::onBrowserFaviconChanged(const QPixmap &pixmap)
     if (tab->property("orvexTabIconKey").toLongLong() == key)
         return;
     tab->setProperty("orvexTabIconKey", key);
-    tabWidget->setTabIcon(index, QIcon(pixmap));
+    tabStrip->setIcon(tab, QIcon(pixmap));
 }
 
 void MainWindow::onDownloadRequested(QWebEngineDownloadRequest *download)
@@ -764,7 +764,8 @@ void MainWindow::onPinTab(int index)
     if (index < 0 || index >= tabWidget->count())
         return;
     tabWidget->tabBar()->setTabData(index, true);
-    tabWidget->setTabIcon(index, lockIcon());
+    tabStrip->setIcon(tabWidget->widget(index), lockIcon());
+    tabStrip->flush();
     saveSession();
 }
 
@@ -774,7 +775,8 @@ void MainWindow::onUnpinTab(int index)
         return;
     tabWidget->tabBar()->setTabData(index, false);
     auto *tab = qobject_cast<BrowserWindow *>(tabWidget->widget(index));
-    tabWidget->setTabIcon(index, tab && !tab->favicon().isNull() ? QIcon(tab->favicon()) : QIcon());
+    tabStrip->setIcon(tab, tab && !tab->favicon().isNull() ? QIcon(tab->favicon()) : QIcon());
+    tabStrip->flush();
     saveSession();
 }
 

@@ -28,6 +28,7 @@ class DownloadManager;
 class FaviconManager;
 class SearchManager;
 class SidePanel;
+class TabStripUpdater;
 class VPNManager;
 
 // The browser window: owns the long-lived managers, the toolbar, the tabs and
@@ -148,6 +149,7 @@ private:
     QPushButton *settingsButton = nullptr;
     QLabel *vpnStatusLabel = nullptr;
     QTabWidget *tabWidget = nullptr;
+    TabStripUpdater *tabStrip = nullptr;
     SidePanel *sidePanel = nullptr;
     CommandPalette *commandPalette = nullptr;
     VPNManager *vpnManager = nullptr;

@@ -109,7 +109,10 @@ private Q_SLOTS:
         server.setPage("/pixel.png", "x", "image/png");
         for (const char *path : {"/ads/banner.png", "/ads/data.json", "/control.png"})
             server.setPage(path, "x", "image/png");
+        // Ad patterns match literally ("header" is no ".ad.", "/about" no "/ad?") and in any case.
         server.setPage("/scripts", "<html><body><div class='box sponsored'>buy</div>"
+                                   "<div id='SponsoredBox'>buy</div><span class='x.ad.y'>buy</span>"
+                                   "<div class='header keep'>h</div><a class='keep' href='/about'>a</a>"
                                    "<div id='keep'>keep</div></body></html>");
         // Start the engine outside any test function: its start-up talk is not ours.
         Tab warm = makeTab();
@@ -194,9 +197,9 @@ private Q_SLOTS:
         QCOMPARE(server.requestCount("/ads/data.json"), 0);
 
         // Sponsored elements go at load and when added later.
-        QCOMPARE(run(tab.view, "document.querySelectorAll('.sponsored').length + ':' +"
-                               " document.querySelectorAll('#keep').length").toString(),
-                 QStringLiteral("0:1"));
+        QCOMPARE(run(tab.view, "document.querySelectorAll('.sponsored, #SponsoredBox, span').length + ':' +"
+                               " document.querySelectorAll('#keep, .keep').length").toString(),
+                 QStringLiteral("0:3"));
         run(tab.view, "var d = document.createElement('div'); d.className = 'sponsored';"
                       " document.body.appendChild(d); true;");
         QTRY_COMPARE_WITH_TIMEOUT(run(tab.view, "document.querySelectorAll('.sponsored').length").toInt(),

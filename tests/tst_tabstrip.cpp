@@ -1,0 +1,114 @@
+#include "TabStripUpdater.h"
+
+#include <QTabBar>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+}
+
+class TestTabStrip : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTabWidget> tabs;
+    QList<QWidget *> pages;
+
+    QString shown(int i) const { return tabs->tabText(i); }
+
+private Q_SLOTS:
+    void init()
+    {
+        tabs = std::make_unique<QTabWidget>();
+        pages.clear();
+        for (int i = 0; i < 10; ++i) {
+            pages.append(new QWidget);
+            tabs->addTab(pages.last(), u"Tab %1"_s.arg(i));
+        }
+        tabs->resize(1200, 300);
+        tabs->show();
+        QVERIFY(QTest::qWaitForWindowExposed(tabs.get()));
+        QTest::failOnWarning(QRegularExpression(u".*"_s));
+    }
+    void cleanup() { tabs.reset(); }
+
+    // Ten loading tabs change their texts and icons three times each: the bar
+    // shows the first change at once and the rest in one repaint.
+    void loadingTabsRepaintTheBarOnce()
+    {
+        auto *strip = new TabStripUpdater(tabs.get(), 1000);
+        PaintCounter counter;
+        tabs->tabBar()->installEventFilter(&counter);
+
+        strip->setText(pages[0], u"Loading"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(0), u"Loading"_s, 500);
+        QTRY_VERIFY(counter.paints > 0);
+        const int paintsBefore = counter.paints;
+
+        QPixmap red(16, 16);
+        red.fill(Qt::red);
+        for (const QString &stage : {u"127.0.0.1/page"_s, u"Page"_s, u"Page (759)"_s}) {
+            for (int i = 0; i < pages.size(); ++i) {
+                strip->setText(pages[i], stage + QString::number(i));
+                strip->setIcon(pages[i], QIcon(red));
+            }
+            QTest::qWait(20);
+        }
+        QCOMPARE(shown(3), u"Tab 3"_s);
+        QCOMPARE(strip->text(pages[3]), u"Page (759)3"_s);
+        QCOMPARE(counter.paints, paintsBefore);
+
+        QTRY_COMPARE(shown(9), u"Page (759)9"_s);
+        QVERIFY(!tabs->tabIcon(9).isNull());
+        QTest::qWait(50);
+        QCOMPARE(counter.paints, paintsBefore + 1);
+        QVERIFY(!strip->hasPending());
+    }
+
+    // A change back to what the tab shows cancels it; a page closed or deleted
+    // before the flush is skipped, and a tab added since keeps its own text.
+    void changesOfGonePagesAreDropped()
+    {
+        TabStripUpdater strip(tabs.get(), 1000);
+        strip.flush(); // the interval starts now: nothing below is applied before flush()
+
+        strip.setText(pages[0], u"Other"_s);
+        strip.setText(pages[0], u"Tab 0"_s);
+        QVERIFY(!strip.hasPending());
+
+        strip.setText(pages[1], u"Closed"_s);
+        strip.setText(pages[2], u"Deleted"_s);
+        strip.setText(pages[3], u"Kept"_s);
+        tabs->removeTab(1);
+        delete pages.takeAt(2);
+
+        auto *fresh = new QWidget;
+        tabs->addTab(fresh, u"Fresh"_s);
+        strip.flush();
+        QCOMPARE(tabs->count(), 9);
+        QCOMPARE(shown(0), u"Tab 0"_s);
+        QCOMPARE(shown(1), u"Kept"_s);
+        QCOMPARE(shown(8), u"Fresh"_s);
+        delete pages.takeAt(1);
+    }
+};
+
+QTEST_MAIN(TestTabStrip)
+#include "tst_tabstrip.moc"
