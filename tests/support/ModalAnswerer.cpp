@@ -2,36 +2,42 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+
+// Clicks the button whose caption, without mnemonic marks, is `text`.
+static bool clickCaption(QWidget *w, const QString &text)
+{
+    const auto buttons = w->findChildren<QAbstractButton *>();
+    for (QAbstractButton *b : buttons) {
+        if (b->text().remove(QLatin1Char('&')) == text) {
+            b->click();
+            return true;
+        }
+    }
+    return false;
+}
 
 void ModalAnswerer::answer(Callback callback, int timeoutMs)
 {
     auto *timer = new QTimer(qApp);
-    auto *clock = new QElapsedTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(20);
     QObject::connect(timer, &QTimer::timeout, qApp, [timer, clock, callback, timeoutMs] {
         QWidget *w = QApplication::activePopupWidget();
         if (!w)
             w = QApplication::activeModalWidget();
-        if (w && w->isVisible()) {
+        const bool found = w && w->isVisible();
+        if (found || clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
-            delete clock;
+        }
+        if (found)
             callback(w);
-            return;
-        }
-        if (clock->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            delete clock;
-        }
     });
     timer->start();
 }
@@ -39,15 +45,8 @@ void ModalAnswerer::answer(Callback callback, int timeoutMs)
 void ModalAnswerer::clickButton(const QString &text, int timeoutMs)
 {
     answer([text](QWidget *w) {
-        const auto buttons = w->findChildren<QAbstractButton *>();
-        for (QAbstractButton *b : buttons) {
-            QString caption = b->text();
-            caption.remove(QLatin1Char('&'));
-            if (caption == text) {
-                b->click();
-                return;
-            }
-        }
+        if (clickCaption(w, text))
+            return;
         if (auto *dialog = qobject_cast<QDialog *>(w))
             dialog->reject();
         else
@@ -87,14 +86,48 @@ void ModalAnswerer::triggerMenuAction(const QString &text, int timeoutMs)
             w->close();
             return;
         }
+        menu->hide();
         const auto actions = menu->actions();
         for (QAction *a : actions) {
             if (a->text() == text && a->isEnabled()) {
-                menu->hide();
                 a->trigger();
                 return;
             }
         }
-        menu->hide();
     }, timeoutMs);
+}
+
+ModalAnswerer::ModalAnswerer(QObject *parent)
+    : QObject(parent)
+{
+    m_timer.setInterval(10);
+    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+}
+
+void ModalAnswerer::enqueue(const QStringList &answers)
+{
+    m_queue.append(answers);
+    if (!m_queue.isEmpty())
+        m_timer.start();
+}
+
+void ModalAnswerer::poll()
+{
+    auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    if (m_queue.isEmpty() || !dialog || !dialog->isVisible() || dialog == m_last)
+        return;
+    m_last = dialog;
+    const QString answer = m_queue.takeFirst();
+    if (m_queue.isEmpty())
+        m_timer.stop();
+    auto *input = qobject_cast<QInputDialog *>(dialog);
+    auto *box = qobject_cast<QMessageBox *>(dialog);
+    m_seen.append({input ? input->labelText() : box ? box->text() : QString(),
+                   input ? input->textValue() : QString(), input ? input->textEchoMode() : QLineEdit::Normal});
+    if (input && !answer.isNull()) {
+        input->setTextValue(answer);
+        input->accept();
+    } else if (input || !clickCaption(dialog, answer)) {
+        dialog->reject();
+    }
 }

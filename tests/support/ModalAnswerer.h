@@ -1,14 +1,21 @@
 #pragma once
 
+#include <QLineEdit>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
 
-// Answers the next modal dialog, message box or popup menu from a timer, so
-// tests can drive exec()-style UI. The callback receives the widget once it is
-// shown and must close it (accept/reject/click/hide).
+// Answers the modal dialogs, message boxes and popup menus that code under test
+// opens with exec(), from a timer.
+//
+// The static calls answer the next one such widget. An instance answers a queue
+// of them in order and records what each showed: an input dialog gets the
+// answer as its text (a null answer cancels it), any other dialog gets the
+// button with that caption clicked (rejected when there is none).
 class ModalAnswerer : public QObject
 {
     Q_OBJECT
@@ -23,4 +30,23 @@ public:
     static void acceptInput(const QString &text, int timeoutMs = 20000); // a QInputDialog
     static void acceptFile(const QString &path, int timeoutMs = 20000);  // a QFileDialog
     static void triggerMenuAction(const QString &text, int timeoutMs = 20000); // a popup QMenu
+
+    struct Seen {
+        QString label; // an input dialog's label or a message box's text
+        QString initialText;
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+    };
+
+    explicit ModalAnswerer(QObject *parent = nullptr);
+    void enqueue(const QStringList &answers);
+    bool allAnswered() const { return m_queue.isEmpty(); }
+    QList<Seen> seen() const { return m_seen; }
+
+private:
+    void poll();
+
+    QStringList m_queue;
+    QList<Seen> m_seen;
+    QPointer<QWidget> m_last;
+    QTimer m_timer;
 };
