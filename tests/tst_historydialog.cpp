@@ -1,6 +1,6 @@
 #include "DataManager.h"
 #include "HistoryDialog.h"
-#include "ModalDriver.h"
+#include "ModalAnswerer.h"
 #include "TempDataDir.h"
 
 #include <QComboBox>
@@ -13,13 +13,17 @@
 #include <QTableWidget>
 #include <QtTest>
 
-// history.json, newest first.
-static void writeHistory(const TempDataDir &dir, const QList<QPair<QString, QDateTime>> &entries)
+using namespace Qt::StringLiterals;
+
+// history.json with one visit per address, newest first; entry i is i days older than `newest`.
+static void writeHistory(const TempDataDir &dir, const QStringList &urls, const QList<int> &daysOld = {})
 {
     QJsonArray array;
-    for (const auto &e : entries)
-        array.append(QJsonObject{{QStringLiteral("url"), e.first}, {QStringLiteral("timestamp"), e.second.toString(Qt::ISODate)}});
-    dir.writeFile(QStringLiteral("history.json"), QJsonDocument(array).toJson());
+    for (int i = 0; i < urls.size(); ++i) {
+        const QDateTime when = QDateTime::currentDateTime().addSecs(-i).addDays(-daysOld.value(i));
+        array.append(QJsonObject{{u"url"_s, urls.at(i)}, {u"timestamp"_s, when.toString(Qt::ISODate)}});
+    }
+    dir.writeFile(u"history.json"_s, QJsonDocument(array).toJson());
 }
 
 static QStringList visibleUrls(HistoryDialog &dialog)
@@ -37,12 +41,9 @@ class TestHistoryDialog : public QObject
     Q_OBJECT
 private Q_SLOTS:
     // The offscreen platform notes each modal box it shows.
-    void init()
-    {
-        QTest::failOnWarning(QRegularExpression(
-            QStringLiteral("^(?!This plugin does not support propagateSizeHints\\(\\)$)")));
-    }
+    void init() { QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support propagateSizeHints\\(\\)$)"_s)); }
 
+    // Ranges end at the picked day (12 March 2025 here).
     void dateRanges_data()
     {
         QTest::addColumn<QDate>("entry");
@@ -66,56 +67,51 @@ private Q_SLOTS:
     void textAndDateNarrowTogether()
     {
         TempDataDir dir;
-        const QDateTime now = QDateTime::currentDateTime();
-        writeHistory(dir, {{QStringLiteral("https://docs.example/today"), now},
-                           {QStringLiteral("https://mail.example/today"), now},
-                           {QStringLiteral("https://docs.example/old"), now.addDays(-40)}});
+        writeHistory(dir, {"https://docs.example/today", "https://mail.example/today", "https://docs.example/old"}, {0, 0, 40});
         DataManager data;
         HistoryDialog dialog(&data);
         dialog.rangeBox()->setCurrentIndex(HistoryDialog::Today);
-        QTest::keyClicks(dialog.searchField(), QStringLiteral("DOCS"));
-        QCOMPARE(visibleUrls(dialog), QStringList{QStringLiteral("https://docs.example/today")});
-        dialog.datePicker()->setDate(now.date().addDays(-40));
-        QCOMPARE(visibleUrls(dialog), QStringList{QStringLiteral("https://docs.example/old")});
+        QTest::keyClicks(dialog.searchField(), u"DOCS"_s);
+        QCOMPARE(visibleUrls(dialog), QStringList{"https://docs.example/today"});
+        dialog.datePicker()->setDate(QDate::currentDate().addDays(-40));
+        QCOMPARE(visibleUrls(dialog), QStringList{"https://docs.example/old"});
     }
 
-    // Rows selected (empty: "Clear All"), the answer, and what is left.
+    // Rows selected (none: "Clear All"), the answer, and what is left, also on disk.
     void deleteAsksFirstAndPersists_data()
     {
         QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("answer");
         QTest::addColumn<QList<int>>("remaining");
         const QList<int> all{0, 1, 2, 3};
-        QTest::newRow("some, yes") << QList<int>{1, 3} << int(QMessageBox::Yes) << QList<int>{0, 2};
-        QTest::newRow("some, no") << QList<int>{1, 3} << int(QMessageBox::No) << all;
-        QTest::newRow("clear all, no") << QList<int>{} << int(QMessageBox::No) << all;
-        QTest::newRow("clear all, yes") << QList<int>{} << int(QMessageBox::Yes) << QList<int>{};
+        QTest::newRow("some, yes") << QList<int>{1, 3} << "Yes" << QList<int>{0, 2};
+        QTest::newRow("some, no") << QList<int>{1, 3} << "No" << all;
+        QTest::newRow("clear all, no") << QList<int>{} << "No" << all;
+        QTest::newRow("clear all, yes") << QList<int>{} << "Yes" << QList<int>{};
     }
     void deleteAsksFirstAndPersists()
     {
         QFETCH(QList<int>, rows);
-        QFETCH(int, answer);
+        QFETCH(QString, answer);
         QFETCH(QList<int>, remaining);
         TempDataDir dir;
-        QList<QPair<QString, QDateTime>> entries;
+        QStringList urls, expected;
         for (int i = 0; i < 4; ++i)
-            entries.append({QStringLiteral("https://u%1.example/").arg(i), QDateTime::currentDateTime().addSecs(-i)});
-        writeHistory(dir, entries);
-        QStringList expected;
+            urls << u"https://u%1.example/"_s.arg(i);
         for (int i : remaining)
-            expected.append(entries.at(i).first);
+            expected << urls.at(i);
+        writeHistory(dir, urls);
         DataManager data;
         HistoryDialog dialog(&data);
         // Several cells of each row are selected.
-        auto *selection = dialog.table()->selectionModel();
         for (int row : rows) {
-            selection->select(dialog.table()->model()->index(row, 0), QItemSelectionModel::Select);
-            selection->select(dialog.table()->model()->index(row, 2), QItemSelectionModel::Select);
+            for (int column : {0, 2})
+                dialog.table()->selectionModel()->select(dialog.table()->model()->index(row, column), QItemSelectionModel::Select);
         }
-        ModalDriver driver;
-        driver.enqueueButton(QMessageBox::StandardButton(answer));
+        ModalAnswerer question;
+        question.enqueue({answer});
         QTest::mouseClick(rows.isEmpty() ? dialog.clearButton() : dialog.deleteButton(), Qt::LeftButton);
-        QCOMPARE(driver.seen().size(), 1);
+        QCOMPARE(question.seen().size(), 1);
         QCOMPARE(visibleUrls(dialog), expected);
         DataManager reloaded;
         HistoryDialog reopened(&reloaded);

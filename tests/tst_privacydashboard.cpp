@@ -1,4 +1,4 @@
-#include "ModalDriver.h"
+#include "ModalAnswerer.h"
 #include "PrivacyDashboard.h"
 #include "PrivacyEngine.h"
 #include "RequestInterceptor.h"
@@ -10,13 +10,14 @@
 #include <QTableWidget>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using Verdict = RequestInterceptor::Verdict;
 
-static QLayout *groupLayout(QWidget *dialog, const QString &title)
+static QGroupBox *group(QWidget *dialog, const QString &title)
 {
     for (QGroupBox *box : dialog->findChildren<QGroupBox *>()) {
         if (box->title() == title)
-            return box->layout();
+            return box;
     }
     return nullptr;
 }
@@ -25,74 +26,65 @@ static QLayout *groupLayout(QWidget *dialog, const QString &title)
 static QStringList stats(QWidget *dialog)
 {
     QStringList out;
-    auto *grid = qobject_cast<QGridLayout *>(groupLayout(dialog, QStringLiteral("Privacy Statistics")));
-    for (int row = 0; grid && row < grid->rowCount(); ++row)
-        out.append(qobject_cast<QLabel *>(grid->itemAtPosition(row, 1)->widget())->text());
+    auto *grid = qobject_cast<QGridLayout *>(group(dialog, u"Privacy Statistics"_s)->layout());
+    for (int row = 0; row < grid->rowCount(); ++row)
+        out << qobject_cast<QLabel *>(grid->itemAtPosition(row, 1)->widget())->text();
     return out;
-}
-
-static QStringList protectionTexts(QWidget *dialog)
-{
-    QStringList texts;
-    QLayout *layout = groupLayout(dialog, QStringLiteral("Active Protections"));
-    for (int i = 0; layout && i < layout->count(); ++i) {
-        if (auto *label = qobject_cast<QLabel *>(layout->itemAt(i)->widget()))
-            texts.append(label->text());
-    }
-    return texts;
 }
 
 class TestPrivacyDashboard : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+    void init() { QTest::failOnWarning(QRegularExpression(u".*"_s)); }
 
     void showsStatisticsAndProtectionsAndFollowsThem()
     {
         PrivacyEngine engine;
-        engine.interceptor()->countBlocked(Verdict::BlockAd, QUrl("https://ad.doubleclick.net/x"));
-        engine.interceptor()->countBlocked(Verdict::BlockAd, QUrl("https://ad.doubleclick.net/y"));
-        engine.interceptor()->countBlocked(Verdict::BlockTracker, QUrl("https://static.hotjar.com/z"));
+        engine.interceptor()->countBlocked(Verdict::BlockAd, QUrl(u"https://ad.doubleclick.net/x"_s));
+        engine.interceptor()->countBlocked(Verdict::BlockAd, QUrl(u"https://ad.doubleclick.net/y"_s));
+        engine.interceptor()->countBlocked(Verdict::BlockTracker, QUrl(u"https://static.hotjar.com/z"_s));
         PrivacyDashboard dialog(&engine);
         QCOMPARE(stats(&dialog), QStringList({"2", "1", "0", "3", "2"}));
         auto *table = dialog.findChild<QTableWidget *>();
-        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("static.hotjar.com"));
+        QCOMPARE(table->item(1, 0)->text(), u"static.hotjar.com"_s);
 
         // New blocks and switches show up while the dialog stays open, within the refresh period.
         dialog.show();
-        engine.interceptor()->countBlocked(Verdict::BlockTracker, QUrl("https://cdn.segment.io/a.js"));
+        engine.interceptor()->countBlocked(Verdict::BlockTracker, QUrl(u"https://cdn.segment.io/a.js"_s));
         engine.setTrackingProtection(false);
         engine.setCookieBlocking(false);
-        QTRY_COMPARE_WITH_TIMEOUT(stats(&dialog), QStringList({"2", "2", "0", "4", "3"}),
-                                  PrivacyDashboard::RefreshIntervalMs + 500);
+        QTRY_COMPARE_WITH_TIMEOUT(stats(&dialog), QStringList({"2", "2", "0", "4", "3"}), PrivacyDashboard::RefreshIntervalMs + 500);
         QCOMPARE(table->rowCount(), 3);
-        QCOMPARE(protectionTexts(&dialog),
-                 QStringList({"✅ Ad Blocking: ON", "❌ Tracking Protection: OFF",
-                              "✅ Fingerprint Protection: ON", "❌ Cookie Blocking: OFF"}));
+        QStringList protections;
+        for (QLabel *label : group(&dialog, u"Active Protections"_s)->findChildren<QLabel *>())
+            protections << label->text();
+        QCOMPARE(protections,
+                 QStringList({"✅ Ad Blocking: ON", "❌ Tracking Protection: OFF", "✅ Fingerprint Protection: ON",
+                              "❌ Cookie Blocking: OFF"}));
     }
 
     void resetAsksFirst_data()
     {
-        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("answer");
         QTest::addColumn<int>("expectedAds");
-        QTest::newRow("No keeps everything") << int(QMessageBox::No) << 1;
-        QTest::newRow("Yes clears everything") << int(QMessageBox::Yes) << 0;
+        QTest::newRow("No keeps everything") << "No" << 1;
+        QTest::newRow("Yes clears everything") << "Yes" << 0;
     }
     void resetAsksFirst()
     {
-        QFETCH(int, answer);
+        QFETCH(QString, answer);
         QFETCH(int, expectedAds);
         PrivacyEngine engine;
-        engine.interceptor()->countBlocked(Verdict::BlockAd, QUrl("https://criteo.com/x"));
+        engine.interceptor()->countBlocked(Verdict::BlockAd, QUrl(u"https://criteo.com/x"_s));
         PrivacyDashboard dialog(&engine);
         dialog.show();
         // The offscreen platform's note when the question box is shown.
         QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-        ModalDriver driver;
-        driver.enqueueButton(QMessageBox::StandardButton(answer));
-        dialog.findChild<QPushButton *>(QStringLiteral("resetStatsButton"))->click();
-        QCOMPARE(driver.seen().size(), 1);
+        ModalAnswerer question;
+        question.enqueue({answer});
+        dialog.findChild<QPushButton *>(u"resetStatsButton"_s)->click();
+        QCOMPARE(question.seen().size(), 1);
         QCOMPARE(stats(&dialog).value(0), QString::number(expectedAds));
         QCOMPARE(engine.getPrivacyStats().value("adsBlocked").toInt(), expectedAds);
     }
@@ -104,7 +96,7 @@ private Q_SLOTS:
         PrivacyDashboard dialog(engine);
         delete engine;
         dialog.updateStats();
-        QCOMPARE(stats(&dialog).value(0), QStringLiteral("0"));
+        QCOMPARE(stats(&dialog).value(0), u"0"_s);
     }
 };
 

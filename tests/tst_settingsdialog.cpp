@@ -1,5 +1,5 @@
 #include "DataManager.h"
-#include "ModalDriver.h"
+#include "ModalAnswerer.h"
 #include "PrivacyEngine.h"
 #include "SearchManager.h"
 #include "SettingsDialog.h"
@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 // Member order matters: the data folder exists before the stores read it.
 struct Fixture {
@@ -27,65 +29,34 @@ static QStringList keywords(const SearchManager &search)
     return out;
 }
 
-// A null entry cancels the prompt.
-static void answer(ModalDriver &driver, const QStringList &answers)
-{
-    for (const QString &a : answers)
-        a.isNull() ? driver.enqueueCancel() : driver.enqueueText(a);
-}
-
 class TestSettingsDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     // The offscreen platform notes each modal box it shows.
-    void init()
-    {
-        QTest::failOnWarning(QRegularExpression(
-            QStringLiteral("^(?!This plugin does not support propagateSizeHints\\(\\)$)")));
-    }
-
-    void themeIndex_data()
-    {
-        QTest::addColumn<QJsonValue>("theme");
-        QTest::addColumn<int>("index");
-        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined) << 0;
-        QTest::newRow("dark") << QJsonValue(QStringLiteral("dark")) << 0;
-        QTest::newRow("light") << QJsonValue(QStringLiteral("light")) << 1;
-        QTest::newRow("capital Light") << QJsonValue(QStringLiteral("Light")) << 2;
-        QTest::newRow("system") << QJsonValue(QStringLiteral("system")) << 2;
-        QTest::newRow("not a string") << QJsonValue(3) << 0;
-    }
-    void themeIndex()
-    {
-        QFETCH(QJsonValue, theme);
-        QJsonObject settings;
-        if (!theme.isUndefined())
-            settings.insert(QStringLiteral("theme"), theme);
-        QTEST(SettingsDialog::themeIndex(settings), "index");
-    }
+    void init() { QTest::failOnWarning(QRegularExpression(u"^(?!This plugin does not support propagateSizeHints\\(\\)$)"_s)); }
 
     // Cancel writes nothing; save drops unknown keys and writes every switch.
     void cancelThenSave()
     {
         TempDataDir dir;
         const QByteArray original = R"({"adBlocking": false, "blockCamera": "no", "theme": "Light", "extra": 1})";
-        dir.writeFile(QStringLiteral("settings.json"), original);
+        dir.writeFile(u"settings.json"_s, original);
         DataManager data;
         SearchManager search;
         PrivacyEngine privacy;
         SettingsDialog dialog(&data, &privacy, &search);
-        dialog.privacyCheckBox(QStringLiteral("blockFonts"))->setChecked(false);
+        dialog.privacyCheckBox(u"blockFonts"_s)->setChecked(false);
         QTest::mouseClick(dialog.cancelButton(), Qt::LeftButton);
-        QCOMPARE(dir.readFile(QStringLiteral("settings.json")), original);
+        QCOMPARE(dir.readFile(u"settings.json"_s), original);
         QVERIFY(!QFile::exists(search.getEnginesPath()));
 
         SettingsDialog again(&data, &privacy, &search);
-        // Missing or not a boolean counts as on.
+        // Missing or not a boolean counts as on; an unknown theme is "System".
         for (const auto &s : SettingsDialog::privacySwitches())
-            QCOMPARE(again.privacyCheckBox(s.first)->isChecked(), s.first != QLatin1String("adBlocking"));
-        QCOMPARE(again.themeBox()->currentText(), QStringLiteral("System"));
-        const QStringList off{QStringLiteral("adBlocking"), QStringLiteral("blockFonts")};
+            QCOMPARE(again.privacyCheckBox(s.first)->isChecked(), s.first != "adBlocking"_L1);
+        QCOMPARE(again.themeBox()->currentText(), u"System"_s);
+        const QStringList off{u"adBlocking"_s, u"blockFonts"_s};
         again.privacyCheckBox(off.at(1))->setChecked(false);
         again.themeBox()->setCurrentIndex(1);
         QSignalSpy accepted(&again, &QDialog::accepted);
@@ -95,18 +66,20 @@ private Q_SLOTS:
         for (const auto &s : SettingsDialog::privacySwitches())
             expected.insert(s.first, !off.contains(s.first));
         QCOMPARE(privacy.getPrivacySettings(), expected);
-        expected.insert(QStringLiteral("theme"), QStringLiteral("light"));
-        QCOMPARE(QJsonDocument::fromJson(dir.readFile(QStringLiteral("settings.json"))).object(), expected);
+        expected.insert(u"theme"_s, u"light"_s);
+        QCOMPARE(QJsonDocument::fromJson(dir.readFile(u"settings.json"_s)).object(), expected);
+        QCOMPARE(SettingsDialog(&data, &privacy, &search).themeBox()->currentIndex(), 1);
     }
 
+    // Prompts: name, keyword, URL; a null answer cancels.
     void addEngine_data()
     {
         QTest::addColumn<QStringList>("answers");
         QTest::addColumn<bool>("added");
-        const QString url = QStringLiteral("https://mine.example/?q=%s");
-        QTest::newRow("all three") << QStringList{QStringLiteral("Mine"), QStringLiteral("mine"), url} << true;
-        QTest::newRow("empty keyword") << QStringList{QStringLiteral("Mine"), QStringLiteral(""), url} << false;
-        QTest::newRow("cancelled name") << QStringList{QString(), QStringLiteral("mine"), url} << false;
+        const QString url = u"https://mine.example/?q=%s"_s;
+        QTest::newRow("all three") << QStringList{"Mine", "mine", url} << true;
+        QTest::newRow("empty keyword") << QStringList{"Mine", "", url} << false;
+        QTest::newRow("cancelled name") << QStringList{QString(), "mine", url} << false;
     }
     void addEngine()
     {
@@ -115,50 +88,50 @@ private Q_SLOTS:
         Fixture f;
         SettingsDialog dialog(&f.data, nullptr, &f.search);
         const int before = dialog.engineBox()->count();
-        ModalDriver driver;
-        answer(driver, answers);
+        ModalAnswerer prompts;
+        prompts.enqueue(answers);
         QTest::mouseClick(dialog.addEngineButton(), Qt::LeftButton);
-        QVERIFY(driver.allAnswered());
+        QVERIFY(prompts.allAnswered());
         QCOMPARE(dialog.engineBox()->count(), before + int(added));
-        QCOMPARE(dialog.engineBox()->findData(QStringLiteral("mine")), added ? before : -1);
+        QCOMPARE(dialog.engineBox()->findData(u"mine"_s), added ? before : -1);
         // Acts at once: cancelling the dialog keeps it.
         dialog.onCancel();
-        QCOMPARE(keywords(SearchManager()).contains(QStringLiteral("mine")), added);
+        QCOMPARE(keywords(SearchManager()).contains(u"mine"_s), added);
     }
 
     // The default engine is preselected, edited in place, and changed by saving.
     void editEngineWithPrefilledPrompts()
     {
         Fixture f;
-        f.search.setDefaultEngine(QStringLiteral("ddg"));
+        f.search.setDefaultEngine(u"ddg"_s);
         SettingsDialog dialog(&f.data, nullptr, &f.search);
         const SearchEngine old = f.search.defaultEngine();
-        ModalDriver driver;
-        answer(driver, {QStringLiteral("Duck"), QStringLiteral("duck"), QStringLiteral("https://duck.example/?q=%s")});
+        ModalAnswerer prompts;
+        prompts.enqueue({u"Duck"_s, u"duck"_s, u"https://duck.example/?q=%s"_s});
         QTest::mouseClick(dialog.editEngineButton(), Qt::LeftButton);
-        QCOMPARE(driver.seen().size(), 3);
-        QCOMPARE(driver.seen().at(0).initialText, old.name);
-        QCOMPARE(driver.seen().at(1).initialText, QStringLiteral("ddg"));
-        QCOMPARE(driver.seen().at(2).initialText, old.url);
-        QCOMPARE(dialog.engineBox()->currentText(), QStringLiteral("Duck"));
-        QCOMPARE(keywords(f.search).indexOf(QStringLiteral("duck")), 1); // same place, old keyword gone
-        QVERIFY(!keywords(f.search).contains(QStringLiteral("ddg")));
+        QCOMPARE(prompts.seen().size(), 3);
+        QCOMPARE(prompts.seen().at(0).initialText, old.name);
+        QCOMPARE(prompts.seen().at(1).initialText, u"ddg"_s);
+        QCOMPARE(prompts.seen().at(2).initialText, old.url);
+        QCOMPARE(dialog.engineBox()->currentText(), u"Duck"_s);
+        QCOMPARE(keywords(f.search).indexOf(u"duck"_s), 1); // same place, old keyword gone
+        QVERIFY(!keywords(f.search).contains(u"ddg"_s));
         // The default follows its engine's new keyword, also after saving.
         dialog.onSave();
-        QCOMPARE(SearchManager().defaultKeyword(), QStringLiteral("duck"));
-        QCOMPARE(f.search.defaultEngine().url, QStringLiteral("https://duck.example/?q=%s"));
+        QCOMPARE(SearchManager().defaultKeyword(), u"duck"_s);
+        QCOMPARE(f.search.defaultEngine().url, u"https://duck.example/?q=%s"_s);
 
         // An emptied answer changes nothing.
-        answer(driver, {QStringLiteral("X"), QStringLiteral(""), QStringLiteral("https://x.example/?q=%s")});
+        prompts.enqueue({u"X"_s, u""_s, u"https://x.example/?q=%s"_s});
         QTest::mouseClick(dialog.editEngineButton(), Qt::LeftButton);
-        QVERIFY(driver.allAnswered());
-        QCOMPARE(f.search.defaultEngine().name, QStringLiteral("Duck"));
+        QVERIFY(prompts.allAnswered());
+        QCOMPARE(f.search.defaultEngine().name, u"Duck"_s);
 
         SettingsDialog again(&f.data, nullptr, &f.search);
-        QCOMPARE(again.engineBox()->currentData().toString(), QStringLiteral("duck"));
-        again.engineBox()->setCurrentIndex(again.engineBox()->findData(QStringLiteral("bing")));
+        QCOMPARE(again.engineBox()->currentData().toString(), u"duck"_s);
+        again.engineBox()->setCurrentIndex(again.engineBox()->findData(u"bing"_s));
         again.onSave();
-        QCOMPARE(f.search.defaultKeyword(), QStringLiteral("bing"));
+        QCOMPARE(f.search.defaultKeyword(), u"bing"_s);
     }
 
     void removeEngine()
@@ -166,10 +139,10 @@ private Q_SLOTS:
         Fixture f;
         SettingsDialog dialog(&f.data, nullptr, &f.search);
         const int count = dialog.engineBox()->count();
-        dialog.engineBox()->setCurrentIndex(dialog.engineBox()->findData(QStringLiteral("yahoo")));
+        dialog.engineBox()->setCurrentIndex(dialog.engineBox()->findData(u"yahoo"_s));
         QTest::mouseClick(dialog.removeEngineButton(), Qt::LeftButton);
         QCOMPARE(dialog.engineBox()->count(), count - 1);
-        QVERIFY(!keywords(f.search).contains(QStringLiteral("yahoo")));
+        QVERIFY(!keywords(SearchManager()).contains(u"yahoo"_s));
         while (dialog.engineBox()->count() > 0)
             QTest::mouseClick(dialog.removeEngineButton(), Qt::LeftButton);
         // With no engine left, remove, edit and save do nothing.
