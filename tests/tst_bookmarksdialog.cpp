@@ -3,10 +3,8 @@
 #include "ModalAnswerer.h"
 #include "TempDataDir.h"
 
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTreeWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace Qt::StringLiterals;
 

@@ -4,17 +4,8 @@
 #include "StallingDownloadServer.h"
 #include "TempDataDir.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QWebEngineDownloadRequest>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
 #include <QtTest>
+#include <QtWebEngineWidgets>
 
 using namespace Qt::StringLiterals;
 

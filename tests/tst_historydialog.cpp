@@ -3,15 +3,8 @@
 #include "ModalAnswerer.h"
 #include "TempDataDir.h"
 
-#include <QComboBox>
-#include <QDateEdit>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTableWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace Qt::StringLiterals;
 

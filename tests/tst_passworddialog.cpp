@@ -3,13 +3,8 @@
 #include "PasswordDialog.h"
 #include "TempDataDir.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QPushButton>
-#include <QTableWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <sys/stat.h>
 

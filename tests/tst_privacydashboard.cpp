@@ -3,12 +3,8 @@
 #include "PrivacyEngine.h"
 #include "RequestInterceptor.h"
 
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QTableWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace Qt::StringLiterals;
 using Verdict = RequestInterceptor::Verdict;

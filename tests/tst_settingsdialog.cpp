@@ -5,12 +5,8 @@
 #include "SettingsDialog.h"
 #include "TempDataDir.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QPushButton>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace Qt::StringLiterals;
 
