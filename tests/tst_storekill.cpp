@@ -1,10 +1,14 @@
 #include "DataManager.h"
 #include "DownloadManager.h"
+#include "SearchManager.h"
+#include "StoreFile.h"
 #include "TempDataDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -12,13 +16,71 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <thread>
 
 // A writer SIGKILLed at random moments leaves each store as one complete
 // version, old or new, and the next successful save sweeps its temporaries.
 namespace {
-// The generations a store file names ("@g", one per record) in file order;
-// none when the file does not parse.
+// The writer: rewrites one store through the browser's own calls as fast as it
+// can. Arguments: configuration folder, store, first generation, records per
+// version, and "once" to end after the two timed writes that precede
+// "ready <µs per write>". Every record of generation g holds "@g" once
+// (inside the password for logins).
+int writeUntilKilled(const QStringList &args)
+{
+    const QString config = args.value(0), store = args.value(1);
+    qint64 generation = args.value(2).toLongLong();
+    const int records = qMax(1, args.value(3).toInt());
+    const bool logins = store == QLatin1String("passwords");
+    // Large files widen the window in which a kill lands inside a write.
+    const auto mark = [](qint64 g, int pad = 300) { return QStringLiteral("@%1 ").arg(g) + QString(pad, QLatin1Char('~')); };
+    const auto slot = [&](qint64 g) { return QStringLiteral("https://slot.test/%1").arg(g % records); };
+    const auto record = [&](qint64 g) {
+        return logins ? QJsonObject{{"url", slot(g)}, {"username", "u"}, {"password", DataManager::encryptPasswordStatic(mark(g))}}
+                      : QJsonObject{{"url", slot(g)}, {"title", mark(g)}};
+    };
+    // A list store starts full: generations 0 .. records-1, newest first (logins oldest first).
+    const QString path = config + QStringLiteral("/orvexbrowser/") + store + QStringLiteral(".json");
+    if (records > 1 && !QFile::exists(path)) {
+        QJsonArray seed;
+        for (qint64 g = 0; g < records; ++g)
+            logins ? seed.append(record(g)) : seed.prepend(record(g));
+        StoreFile::writeJson(path, QJsonDocument(seed), logins ? StoreFile::Access::Secret : StoreFile::Access::Normal);
+    }
+    DataManager data(config);
+    SearchManager search(config);
+    DownloadManager downloads(nullptr, config + QStringLiteral("/orvexbrowser"));
+    QJsonArray ended = downloads.getDownloadHistory();
+    const QHash<QString, std::function<void(qint64)>> steps{
+        {"history", [&](qint64 g) { data.addHistory(slot(g), mark(g)); }},
+        {"bookmarks", [&](qint64 g) { data.addBookmark(slot(g), mark(g)); }},
+        {"passwords", [&](qint64 g) { data.addPassword(slot(g), "u", mark(g)); }},
+        // How the manager records an ended download, without a web engine download.
+        {"downloads", [&](qint64 g) {
+             ended = DownloadManager::prependCapped(ended, record(g));
+             StoreFile::writeJson(downloads.getHistoryPath(), QJsonDocument(ended));
+         }},
+        {"settings", [&](qint64 g) { data.setSettings({{"theme", mark(g, 60000)}}); }},
+        {"session", [&](qint64 g) { data.setSession({QJsonObject{{"url", slot(g)}, {"title", mark(g, 60000)}}}); }},
+        {"search_engines", [&](qint64 g) { search.setDefaultEngine(mark(g, 60000)); }},
+    };
+    const std::function<void(qint64)> step = steps.value(store);
+    if (!step)
+        return 2;
+    QElapsedTimer timer;
+    timer.start();
+    step(generation++);
+    step(generation++);
+    std::printf("ready %lld\n", static_cast<long long>(timer.nsecsElapsed() / 2000));
+    std::fflush(stdout);
+    while (args.value(4) != QLatin1String("once"))
+        step(generation++);
+    return 0;
+}
+
+// The generations a store file names, in file order; none when it does not parse.
 QList<qint64> generationsIn(const QByteArray &bytes, bool logins)
 {
     QJsonParseError error{};
@@ -71,8 +133,8 @@ private Q_SLOTS:
         for (int i = 0; i <= iterations; ++i) {
             QProcess writer;
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            writer.start(QStringLiteral(ORVEX_STOREKILLER), {dir.configDir(), store, QString::number(last + 1),
-                                                            QString::number(records), i < iterations ? "" : "once"});
+            writer.start(QCoreApplication::applicationFilePath(), {"--write", dir.configDir(), store, QString::number(last + 1),
+                                                                   QString::number(records), i < iterations ? "" : "once"});
             QVERIFY(writer.waitForReadyRead(20000));
             const QByteArray ready = writer.readLine().trimmed();
             QVERIFY2(ready.startsWith("ready "), ready.constData());
@@ -101,5 +163,14 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStoreKill)
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    // The test runs this same program as the writer it kills.
+    if (app.arguments().value(1) == QLatin1String("--write"))
+        return writeUntilKilled(app.arguments().mid(2));
+    TestStoreKill test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_storekill.moc"
