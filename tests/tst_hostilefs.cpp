@@ -72,47 +72,48 @@ private Q_SLOTS:
 
     void failedWritesKeepOldFilesAndChangesInMemory_data()
     {
-        QTest::addColumn<int>("room"); // -1: read-only
-        QTest::newRow("full disk, no room") << 0;
-        QTest::newRow("full disk, room for part of a file") << 8192;
-        QTest::newRow("read-only") << -1;
+        QTest::addColumn<int>("room");        // -1: read-only
+        QTest::addColumn<QString>("damaged"); // what becomes of a damaged history on loading
+        QTest::newRow("full disk, no room") << 0 << "moved it to";
+        QTest::newRow("full disk, room for part of a file") << 8192 << "kept a copy as";
+        QTest::newRow("read-only") << -1 << "could not keep a copy$";
     }
     void failedWritesKeepOldFilesAndChangesInMemory()
     {
         QFETCH(int, room);
+        QFETCH(QString, damaged);
         TempDataDir dir;
         const QByteArray mountPoint = QFile::encodeName(dir.dataFolder());
         QVERIFY(QDir().mkpath(dir.dataFolder()));
         QCOMPARE(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=512k,mode=0700"), 0);
         const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
-        for (const char *name : {"bookmarks", "history", "passwords", "session", "downloads"})
+        for (const char *name : {"bookmarks", "passwords", "session", "downloads"})
             QVERIFY(StoreFile::writeJson(dir.filePath(name + QStringLiteral(".json")), QJsonDocument(records())));
         QVERIFY(StoreFile::writeJson(dir.filePath("settings.json"), QJsonDocument(DataManager::defaultSettings())));
         QVERIFY(StoreFile::writeJson(dir.filePath("search_engines.json"),
                                      QJsonDocument(QJsonObject{{"default", "k0"}, {"engines", records()}})));
-        if (room < 0) {
-            dir.writeFile("history.json", "[{\"url\": \"https://torn.te");
+        dir.writeFile("history.json", "[{\"url\": \"https://torn.te");
+        if (room < 0)
             QCOMPARE(::mount(nullptr, mountPoint.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-            // The damaged history can be neither copied nor moved aside: it stays.
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StoreFile: unreadable data in .*history.json - could not keep a copy$"));
-        }
+        else
+            fill(dir.dataFolder(), room);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StoreFile: unreadable data in .*history.json - " + damaged));
         DataManager data(dir.configDir());
         SearchManager search(dir.configDir());
         DownloadManager downloads(nullptr, dir.dataFolder());
         QCOMPARE(data.getBookmarks().size(), 40);
         QCOMPARE(search.searchEngines().size(), 40);
         QCOMPARE(downloads.getDownloadHistory().size(), 40);
-        if (room >= 0)
-            fill(dir.dataFolder(), room);
         const QMap<QString, QByteArray> before = snapshot(dir);
 
         for (int i = 0; i < 7; ++i)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(i < 5 ? "^DataManager: could not write" : "^SearchManager: could not write"));
-        const QString fresh = QStringLiteral("https://new.test/");
+        // Every change is larger than the room left.
+        const QString fresh = QStringLiteral("https://new.test/"), large(16000, QLatin1Char('p'));
         data.addBookmark(fresh, filler);
-        data.addHistory(fresh, filler);
+        data.addHistory(fresh, large);
         data.addPassword(fresh, "ann", "s3cret");
-        data.setSettings(QJsonObject{{"theme", "light"}, {"padding", QString(16000, QLatin1Char('p'))}});
+        data.setSettings(QJsonObject{{"theme", "light"}, {"padding", large}});
         QJsonArray session = data.getSession();
         session.prepend(QJsonObject{{"url", fresh}});
         data.setSession(session);
