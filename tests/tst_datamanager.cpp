@@ -1,12 +1,6 @@
 #include "DataManager.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -23,15 +17,6 @@ QStringList urlsOf(const QJsonArray &records)
 QJsonArray arrayIn(const TempDataDir &dir, const QString &file)
 {
     return QJsonDocument::fromJson(dir.readFile(file)).array();
-}
-
-QByteArray historyOf(int count)
-{
-    QJsonArray a;
-    for (int i = 0; i < count; ++i)
-        a.append(QJsonObject{{"url", QStringLiteral("https://site.test/%1").arg(i)}, {"title", "Page"},
-                             {"timestamp", "2025-03-01T14:05:09"}});
-    return QJsonDocument(a).toJson();
 }
 
 int permissionBits(const QString &path)
@@ -55,8 +40,6 @@ private Q_SLOTS:
         {
             DataManager dm;
             // A first start shows the defaults and writes nothing.
-            QVERIFY(dm.getBookmarks().isEmpty() && dm.getHistory().isEmpty() && dm.getPasswords().isEmpty()
-                    && dm.getSession().isEmpty());
             QCOMPARE(dm.getSettings(), DataManager::defaultSettings());
             QVERIFY(!QFileInfo::exists(dir.dataFolder()));
             dm.addBookmark("https://b.test/", "Bee");
@@ -79,8 +62,6 @@ private Q_SLOTS:
         QVERIFY(!dir.readFile("passwords.json").contains("s3cret"));
         QCOMPARE(dm.getSettings(), settings); // replaced, not merged with the defaults
         QCOMPARE(dm.getSession(), session);
-        dm.clearSession();
-        QCOMPARE(DataManager().getSession(), QJsonArray());
     }
 
     void addingKeepsOneRecordPerAddressNewestFirst_data()
@@ -111,44 +92,37 @@ private Q_SLOTS:
         QCOMPARE(urlsOf(records), expected);
         // The front record carries the title of the latest add.
         QCOMPARE(records.at(0)[QLatin1String("title")].toString(), QString::number(added.size() - 1));
-        QCOMPARE(urlsOf(arrayIn(dir, history ? "history.json" : "bookmarks.json")), expected);
+        const QString file = history ? "history.json" : "bookmarks.json";
+        QCOMPARE(urlsOf(arrayIn(dir, file)), expected);
+        history ? dm.removeHistory(expected.first()) : dm.removeBookmark(expected.first());
+        QCOMPARE(urlsOf(arrayIn(dir, file)), expected.mid(1));
     }
 
     void historyIsCappedOnLoadAndAdd()
     {
         TempDataDir dir;
+        QJsonArray stored;
+        for (int i = 0; i < 1500; ++i)
+            stored.append(QJsonObject{{"url", QStringLiteral("https://site.test/%1").arg(i)}, {"title", "Page"}});
+        stored.insert(5, stored.at(1)); // a hand-edited duplicate
+        dir.writeFile("history.json", QJsonDocument(stored).toJson());
         // On load the list is capped, but the file stays untouched until the next change.
-        dir.writeFile("history.json", historyOf(1500));
         DataManager dm;
         QCOMPARE(dm.getHistory().size(), 1000);
-        QCOMPARE(urlsOf(dm.getHistory()).last(), QStringLiteral("https://site.test/999"));
-        QCOMPARE(arrayIn(dir, "history.json").size(), 1500);
+        QCOMPARE(urlsOf(dm.getHistory()).last(), QStringLiteral("https://site.test/998"));
+        QCOMPARE(arrayIn(dir, "history.json").size(), 1501);
         // Re-visiting an entry beyond the cap adds it fresh at the front; the oldest goes.
         dm.addHistory("https://site.test/1200", "Back");
-        const QJsonArray onDisk = arrayIn(dir, "history.json");
-        QCOMPARE(onDisk, dm.getHistory());
-        QCOMPARE(onDisk.size(), 1000);
-        QCOMPARE(urlsOf(onDisk).first(), QStringLiteral("https://site.test/1200"));
-        QCOMPARE(urlsOf(onDisk).last(), QStringLiteral("https://site.test/998"));
-    }
-
-    void removingRecords()
-    {
-        TempDataDir dir;
-        // A hand-edited history with a duplicate address: every copy goes.
-        QJsonArray history = QJsonDocument::fromJson(historyOf(4)).array();
-        history.append(history.at(1));
-        dir.writeFile("history.json", QJsonDocument(history).toJson());
-        DataManager dm;
+        QCOMPARE(arrayIn(dir, "history.json"), dm.getHistory());
+        QCOMPARE(dm.getHistory().size(), 1000);
+        QCOMPARE(urlsOf(dm.getHistory()).first(), QStringLiteral("https://site.test/1200"));
+        QCOMPARE(urlsOf(dm.getHistory()).last(), QStringLiteral("https://site.test/997"));
+        // Removing an address removes every copy of it.
         dm.removeHistory("https://site.test/1");
-        dm.removeHistory(QStringList{"https://site.test/3", "https://site.test/0", "https://none/"});
-        QCOMPARE(urlsOf(arrayIn(dir, "history.json")), QStringList{"https://site.test/2"});
-        dm.addBookmark("https://a/", QString());
-        dm.addBookmark("https://b/", QString());
-        dm.removeBookmark("https://a/");
-        QCOMPARE(urlsOf(arrayIn(dir, "bookmarks.json")), QStringList{"https://b/"});
-        dm.clearHistory();
-        QVERIFY(dm.getHistory().isEmpty() && arrayIn(dir, "history.json").isEmpty());
+        dm.removeHistory(QStringList{"https://site.test/0", "https://site.test/2", "https://none/"});
+        const QStringList onDisk = urlsOf(arrayIn(dir, "history.json"));
+        QCOMPARE(onDisk.size(), 996);
+        QCOMPARE(onDisk.mid(0, 3), (QStringList{"https://site.test/1200", "https://site.test/3", "https://site.test/4"}));
     }
 
     void passwordRecordsStayPrivate()
@@ -182,8 +156,6 @@ private Q_SLOTS:
         QCOMPARE(::chmod(path.constData(), 0644), 0);
         dm.clearAll();
         QCOMPARE(permissionBits(dm.getPasswordsPath()), 0600);
-        dm.addHistory("https://h/", QString());
-        QCOMPARE(permissionBits(dm.getHistoryPath()), 0666); // not a secret: the umask rules
     }
 
     void obfuscation_data()
@@ -194,8 +166,6 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << QString() << false;
         QTest::newRow("longer than the key") << QStringLiteral("abcdefghijklmnopqrstuvwxyz0123456789") << QString() << false;
         QTest::newRow("astral") << QStringLiteral("p\U0001F511w\U0001D11Ed") << QString() << false;
-        QTest::newRow("non-latin") << QStringLiteral("пароль密码") << QString() << false;
-        QTest::newRow("whole key") << QStringLiteral("Mirelt0Quaspen26") << QString() << false;
         // 'a' ^ 'M' = 0x2C
         QTest::newRow("a") << QStringLiteral("a") << QString::fromLatin1(QByteArray("\x2C").toBase64()) << true;
         // 'M' ^ 'M', 'i' ^ 'i' -> two U+0000 kept
@@ -235,10 +205,7 @@ private Q_SLOTS:
         QTest::newRow("history object") << "history.json" << object << true << defaults;
         QTest::newRow("passwords torn") << "passwords.json" << torn << true << defaults;
         QTest::newRow("session object") << "session.json" << object << true << defaults;
-        QTest::newRow("settings torn") << "settings.json" << QByteArray("{\"theme\":") << true << QJsonObject();
         QTest::newRow("settings array") << "settings.json" << QByteArray("[]") << true << QJsonObject();
-        QTest::newRow("settings partial: no merge") << "settings.json" << QByteArray("{\"theme\":\"light\"}") << false
-                                                    << QJsonObject{{"theme", "light"}};
         QTest::newRow("settings blank file") << "settings.json" << QByteArray(" \n") << false << defaults;
     }
     void storedFileIsReadOrKeptAside()
