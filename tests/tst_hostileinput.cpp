@@ -43,7 +43,6 @@ private Q_SLOTS:
         const QString flags = QStringLiteral(": <POINTOPOINT,NOARP,UP,LOWER_UP> mtu 1420 state UNKNOWN");
         QTest::newRow("vertical tab inside") << QStringLiteral("5: wg0\vjunk") + flags;
         QTest::newRow("leading form feed") << QStringLiteral("5:\fwg0") + flags;
-        QTest::newRow("link suffix") << QStringLiteral("5: wg0@NONE") + flags;
     }
     void interfaceNameEndsAtAnyBlank()
     {

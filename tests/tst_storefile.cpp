@@ -1,9 +1,6 @@
 #include "StoreFile.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonObject>
 #include <QtTest>
 
 namespace {

@@ -4,30 +4,18 @@
 #include "StoreFile.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 
-#include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
-#include <thread>
 
 // A writer SIGKILLed at random moments leaves each store as one complete
 // version, old or new, and the next successful save sweeps its temporaries.
 namespace {
-// The writer: rewrites one store through the browser's own calls as fast as it
-// can. Arguments: configuration folder, store, first generation, records per
-// version, and "once" to end after the two timed writes that precede
-// "ready <µs per write>". Every record of generation g holds "@g" once
-// (inside the password for logins).
+// Rewrites one store through the browser's own calls as fast as it can; prints
+// "ready <µs per write>" after two timed writes ("once": ends there). Every
+// record of generation g holds "@g" once (inside the password for logins).
 int writeUntilKilled(const QStringList &args)
 {
     const QString config = args.value(0), store = args.value(1);
@@ -127,8 +115,7 @@ private Q_SLOTS:
         const int iterations = qEnvironmentVariableIsSet("ORVEX_KILL_ITERATIONS")
             ? qEnvironmentVariableIntValue("ORVEX_KILL_ITERATIONS") : 200;
         qint64 last = records - 1;
-        int progressed = 0;
-        int killedMidWrite = 0;
+        int progressed = 0, killedMidWrite = 0;
         // The run after the last kill ends by itself after two successful saves.
         for (int i = 0; i <= iterations; ++i) {
             QProcess writer;
@@ -141,7 +128,7 @@ private Q_SLOTS:
             if (i < iterations) {
                 // A random moment within the next few writes; the point of the test, not a wait.
                 const qint64 microsPerWrite = qMax<qint64>(1, ready.mid(6).toLongLong());
-                std::this_thread::sleep_for(std::chrono::microseconds(QRandomGenerator::global()->bounded(3 * microsPerWrite)));
+                QThread::usleep(QRandomGenerator::global()->bounded(3 * microsPerWrite));
                 QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
             }
             QVERIFY(writer.waitForFinished(10000));
@@ -150,7 +137,7 @@ private Q_SLOTS:
             QVERIFY2(g.size() == records, qPrintable(QStringLiteral("run %1: %2 of %3 records").arg(i).arg(g.size()).arg(records)));
             for (int k = 1; k < g.size(); ++k)
                 QVERIFY2(g.at(k) - g.at(k - 1) == step, qPrintable(QStringLiteral("run %1: a mix of versions").arg(i)));
-            const qint64 front = *std::max_element(g.cbegin(), g.cend());
+            const qint64 front = qMax(g.first(), g.last());
             QVERIFY(front >= last + 2); // the two timed writes are complete
             progressed += front > last + 2;
             last = front;
