@@ -4,10 +4,6 @@
 #include "StoreFile.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 #include <cerrno>
@@ -19,29 +15,11 @@
 // The data folder on a full or read-only tmpfs, mounted in a private mount
 // namespace so nothing reaches the host.
 namespace {
-const QString filler(400, QLatin1Char('#'));
-
-QJsonArray records(const QString &kind)
-{
-    QJsonArray a;
-    for (int i = 0; i < 40; ++i)
-        a.append(QJsonObject{{QStringLiteral("url"), QStringLiteral("https://%1.test/%2").arg(kind).arg(i)},
-                             {QStringLiteral("title"), filler},
-                             {QStringLiteral("name"), filler},
-                             {QStringLiteral("keyword"), QStringLiteral("k%1").arg(i)},
-                             {QStringLiteral("username"), QStringLiteral("user%1").arg(i)},
-                             {QStringLiteral("password"), DataManager::encryptPasswordStatic(QStringLiteral("pw%1").arg(i))}});
-    return a;
-}
-
-QMap<QString, QByteArray> snapshot(const QString &folder)
+QMap<QString, QByteArray> snapshot(const TempDataDir &dir)
 {
     QMap<QString, QByteArray> files;
-    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        QFile f(folder + QLatin1Char('/') + name);
-        if (f.open(QIODevice::ReadOnly))
-            files.insert(name, f.readAll());
-    }
+    for (const QString &name : QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden))
+        files.insert(name, dir.readFile(name));
     return files;
 }
 
@@ -67,10 +45,8 @@ class TestHostileFs : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (::geteuid() != 0)
-            QSKIP("needs root for a private mount namespace");
-        if (::unshare(CLONE_NEWNS) != 0)
-            QSKIP("no private mount namespace here");
+        if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0)
+            QSKIP("needs root and a private mount namespace");
         QCOMPARE(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
     }
 
@@ -78,81 +54,81 @@ private Q_SLOTS:
 
     void failedWritesKeepOldFilesAndChangesInMemory_data()
     {
-        QTest::addColumn<int>("room"); // -1: read-only
-        QTest::newRow("full disk, no room") << 0;
-        QTest::newRow("full disk, room for part of a file") << 8192;
-        QTest::newRow("read-only") << -1;
+        QTest::addColumn<int>("room");        // -1: read-only
+        QTest::addColumn<QString>("damaged"); // what becomes of a damaged history on loading
+        QTest::newRow("full disk, no room") << 0 << "moved it to";
+        QTest::newRow("full disk, room for part of a file") << 8192 << "kept a copy as";
+        QTest::newRow("read-only") << -1 << "could not keep a copy$";
     }
     void failedWritesKeepOldFilesAndChangesInMemory()
     {
         QFETCH(int, room);
+        QFETCH(QString, damaged);
         TempDataDir dir;
         const QByteArray mountPoint = QFile::encodeName(dir.dataFolder());
         QVERIFY(QDir().mkpath(dir.dataFolder()));
         QCOMPARE(::mount("tmpfs", mountPoint.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=512k,mode=0700"), 0);
         const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
-        for (const char *name : {"bookmarks", "history", "passwords", "session", "downloads"})
-            QVERIFY(StoreFile::writeJson(dir.filePath(QLatin1String(name) + QStringLiteral(".json")),
-                                         QJsonDocument(records(QLatin1String(name)))));
-        QVERIFY(StoreFile::writeJson(dir.filePath(QStringLiteral("settings.json")), QJsonDocument(DataManager::defaultSettings())));
-        QVERIFY(StoreFile::writeJson(dir.filePath(QStringLiteral("search_engines.json")),
-                                     QJsonDocument(QJsonObject{{QStringLiteral("default"), QStringLiteral("k0")},
-                                                               {QStringLiteral("engines"), records(QStringLiteral("engine"))}})));
-        if (room < 0) {
-            dir.writeFile(QStringLiteral("history.json"), "[{\"url\": \"https://torn.te");
+        // Files of tens of kilobytes: no change fits in the room left.
+        const QString filler(400, QLatin1Char('#'));
+        QJsonArray records;
+        for (int i = 0; i < 40; ++i)
+            records.append(QJsonObject{{"url", QStringLiteral("https://site.test/%1").arg(i)}, {"name", filler}, {"keyword", "k"}});
+        for (const char *name : {"bookmarks", "passwords", "session", "downloads"})
+            QVERIFY(StoreFile::writeJson(dir.filePath(name + QStringLiteral(".json")), QJsonDocument(records)));
+        QVERIFY(StoreFile::writeJson(dir.filePath("settings.json"), QJsonDocument(DataManager::defaultSettings())));
+        QVERIFY(StoreFile::writeJson(dir.filePath("search_engines.json"), QJsonDocument(QJsonObject{{"engines", records}})));
+        dir.writeFile("history.json", "[{\"url\": \"https://torn.te");
+        if (room < 0)
             QCOMPARE(::mount(nullptr, mountPoint.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-            // The damaged history can be neither copied nor moved aside: it stays.
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^StoreFile: unreadable data in .*history.json - could not keep a copy$")));
-        }
+        else
+            fill(dir.dataFolder(), room);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^StoreFile: unreadable data in .*history.json - " + damaged));
         DataManager data(dir.configDir());
         SearchManager search(dir.configDir());
         DownloadManager downloads(nullptr, dir.dataFolder());
-        QCOMPARE(data.getBookmarks().size(), 40);
-        QCOMPARE(search.searchEngines().size(), 40);
-        QCOMPARE(downloads.getDownloadHistory().size(), 40);
-        if (room >= 0)
-            fill(dir.dataFolder(), room);
-        const QMap<QString, QByteArray> before = snapshot(dir.dataFolder());
+        QVERIFY(data.getBookmarks().size() == 40 && search.searchEngines().size() == 40
+                && downloads.getDownloadHistory().size() == 40);
+        const QMap<QString, QByteArray> before = snapshot(dir);
 
-        for (int i = 0; i < 5; ++i)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^DataManager: could not write .*")));
-        for (int i = 0; i < 2; ++i)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SearchManager: could not write .*")));
-        const QString fresh = QStringLiteral("https://new.test/");
-        data.addBookmark(fresh, QStringLiteral("New ") + filler);
-        data.addHistory(fresh, QStringLiteral("New ") + filler);
-        data.addPassword(fresh, QStringLiteral("ann"), QStringLiteral("s3cret"));
-        data.setSettings(QJsonObject{{QStringLiteral("theme"), QStringLiteral("light")},
-                                     {QStringLiteral("padding"), QString(16000, QLatin1Char('p'))}});
+        for (int i = 0; i < 7; ++i)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(i < 5 ? "^DataManager: could not write" : "^SearchManager: could not write"));
+        const QString fresh = QStringLiteral("https://new.test/"), large(16000, QLatin1Char('p'));
+        data.addBookmark(fresh, filler);
+        data.addHistory(fresh, large);
+        data.addPassword(fresh, "ann", "s3cret");
+        data.setSettings(QJsonObject{{"theme", "light"}, {"padding", large}});
         QJsonArray session = data.getSession();
-        session.prepend(QJsonObject{{QStringLiteral("url"), fresh}});
+        session.prepend(QJsonObject{{"url", fresh}});
         data.setSession(session);
-        search.addEngine(SearchEngine(QStringLiteral("New"), QStringLiteral("new"), fresh + QStringLiteral("?q=%s")));
-        search.setDefaultEngine(QStringLiteral("new"));
+        search.addEngine(SearchEngine("New", "new", fresh + QStringLiteral("?q=%s")));
+        search.setDefaultEngine("new");
         // Clearing writes a tiny file, which only a disk with no room at all refuses.
         if (room <= 0)
             downloads.clearHistory();
 
-        const QMap<QString, QByteArray> after = snapshot(dir.dataFolder());
+        const QMap<QString, QByteArray> after = snapshot(dir);
         QCOMPARE(after.keys(), before.keys());
         for (const QString &name : before.keys())
             QVERIFY2(after.value(name) == before.value(name), qPrintable(name));
-        QCOMPARE(data.getBookmarks().at(0)[QLatin1String("url")].toString(), fresh);
-        QCOMPARE(data.getHistory().at(0)[QLatin1String("url")].toString(), fresh);
-        QCOMPARE(DataManager::decryptPasswordStatic(data.getPasswords().last()[QLatin1String("password")].toString()),
-                 QStringLiteral("s3cret"));
-        QCOMPARE(data.getSettings().value(QLatin1String("theme")).toString(), QStringLiteral("light"));
-        QCOMPARE(data.getSession().at(0)[QLatin1String("url")].toString(), fresh);
-        QCOMPARE(search.searchUrl(QStringLiteral("a b")), QUrl(QStringLiteral("https://new.test/?q=a%20b")));
-        if (room < 0)
-            return;
+        QCOMPARE(search.searchUrl("a b"), QUrl("https://new.test/?q=a%20b"));
 
-        // Room again: the next change writes everything that memory holds.
-        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("zz-filler"))));
-        data.addBookmark(QStringLiteral("https://later.test/"), QStringLiteral("Later"));
-        QCOMPARE(DataManager(dir.configDir()).getBookmarks(), data.getBookmarks());
-        QCOMPARE(data.getBookmarks().size(), 42);
-        QCOMPARE(QDir(dir.dataFolder()).entryList({QStringLiteral("*.tmp-*")}, QDir::Files | QDir::Hidden), QStringList());
+        // Room again: saving writes the changes memory kept.
+        if (room < 0)
+            QCOMPARE(::mount(nullptr, mountPoint.constData(), nullptr, MS_REMOUNT, nullptr), 0);
+        else
+            QVERIFY(QFile::remove(dir.filePath("zz-filler")));
+        data.saveBookmarks();
+        data.saveHistory();
+        data.savePasswords();
+        data.saveSettings();
+        data.saveSession();
+        const DataManager reloaded(dir.configDir());
+        for (const QJsonArray &list : {reloaded.getBookmarks(), reloaded.getHistory(), reloaded.getSession()})
+            QCOMPARE(list.at(0)[QLatin1String("url")].toString(), fresh);
+        QCOMPARE(reloaded.getPasswords().last()[QLatin1String("username")].toString(), QStringLiteral("ann"));
+        QCOMPARE(reloaded.getSettings().value("theme").toString(), QStringLiteral("light"));
+        QCOMPARE(QDir(dir.dataFolder()).entryList({"*.tmp-*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 };
 

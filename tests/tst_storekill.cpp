@@ -2,114 +2,89 @@
 #include "DownloadManager.h"
 #include "SearchManager.h"
 #include "StoreFile.h"
-#include "StoreKillShapes.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QtTest>
 
-#include <chrono>
 #include <csignal>
-#include <thread>
+#include <cstdio>
+#include <functional>
 
-using namespace StoreKillShapes;
-
+// A writer SIGKILLed at random moments leaves each store as one complete
+// version, old or new, and the next successful save sweeps its temporaries.
 namespace {
-QJsonArray engines()
+// Rewrites one store through the browser's own calls as fast as it can; prints
+// "ready <µs per write>" after two timed writes ("once": ends there). Every
+// record of generation g holds "@g" once (inside the password for logins).
+int writeUntilKilled(const QStringList &args)
 {
-    QJsonArray a;
-    for (int i = 0; i < Records; ++i)
-        a.append(QJsonObject{{QStringLiteral("name"), QStringLiteral("Engine %1 ").arg(i) + filler()},
-                             {QStringLiteral("keyword"), QStringLiteral("k%1").arg(i)},
-                             {QStringLiteral("url"), QStringLiteral("https://engine.test/%1?q=%s").arg(i)},
-                             {QStringLiteral("default"), false}});
-    return a;
-}
-
-QJsonObject bookmark(qint64 g)
-{
-    return QJsonObject{{QStringLiteral("url"), url(g)}, {QStringLiteral("title"), title(g)}};
-}
-
-qint64 frontGeneration(const QJsonArray &a)
-{
-    return a.at(0)[QLatin1String("url")].toString().section(QLatin1Char('/'), -1).toLongLong();
-}
-
-// Generation g of a store as its helper writes it.
-QJsonDocument version(const QString &store, qint64 g)
-{
-    QJsonArray a;
-    if (store == QLatin1String("bookmarks") || store == QLatin1String("downloads")) {
-        const bool marks = store == QLatin1String("bookmarks");
-        for (qint64 i = g; i > g - (marks ? Records : DownloadManager::maxHistory); --i)
-            a.append(marks ? bookmark(i) : download(i));
-        return QJsonDocument(a);
+    const QString config = args.value(0), store = args.value(1);
+    qint64 generation = args.value(2).toLongLong();
+    const int records = qMax(1, args.value(3).toInt());
+    const bool logins = store == QLatin1String("passwords");
+    // Large files widen the window in which a kill lands inside a write.
+    const auto mark = [](qint64 g, int pad = 300) { return QStringLiteral("@%1 ").arg(g) + QString(pad, QLatin1Char('~')); };
+    const auto slot = [&](qint64 g) { return QStringLiteral("https://slot.test/%1").arg(g % records); };
+    const auto record = [&](qint64 g) {
+        return logins ? QJsonObject{{"url", slot(g)}, {"username", "u"}, {"password", DataManager::encryptPasswordStatic(mark(g))}}
+                      : QJsonObject{{"url", slot(g)}, {"title", mark(g)}};
+    };
+    // A list store starts full: generations 0 .. records-1, newest first (logins oldest first).
+    const QString path = config + QStringLiteral("/orvexbrowser/") + store + QStringLiteral(".json");
+    if (records > 1 && !QFile::exists(path)) {
+        QJsonArray seed;
+        for (qint64 g = 0; g < records; ++g)
+            logins ? seed.append(record(g)) : seed.prepend(record(g));
+        StoreFile::writeJson(path, QJsonDocument(seed), logins ? StoreFile::Access::Secret : StoreFile::Access::Normal);
     }
-    if (store == QLatin1String("passwords")) {
-        for (qint64 i = g - Records + 1; i <= g; ++i)
-            a.append(QJsonObject{{QStringLiteral("url"), site()}, {QStringLiteral("username"), user(i)},
-                                 {QStringLiteral("password"), DataManager::encryptPasswordStatic(secret(i))}});
-        return QJsonDocument(a);
-    }
-    if (store == QLatin1String("settings"))
-        return QJsonDocument(settings(g));
-    if (store == QLatin1String("session"))
-        return QJsonDocument(session(g));
-    return QJsonDocument(QJsonObject{{QStringLiteral("default"), defaultKeyword(g)}, {QStringLiteral("engines"), engines()}});
+    DataManager data(config);
+    SearchManager search(config);
+    DownloadManager downloads(nullptr, config + QStringLiteral("/orvexbrowser"));
+    QJsonArray ended = downloads.getDownloadHistory();
+    const QHash<QString, std::function<void(qint64)>> steps{
+        {"history", [&](qint64 g) { data.addHistory(slot(g), mark(g)); }},
+        {"bookmarks", [&](qint64 g) { data.addBookmark(slot(g), mark(g)); }},
+        {"passwords", [&](qint64 g) { data.addPassword(slot(g), "u", mark(g)); }},
+        // How the manager records an ended download, without a web engine download.
+        {"downloads", [&](qint64 g) {
+             ended = DownloadManager::prependCapped(ended, record(g));
+             StoreFile::writeJson(downloads.getHistoryPath(), QJsonDocument(ended));
+         }},
+        {"settings", [&](qint64 g) { data.setSettings({{"theme", mark(g, 60000)}}); }},
+        {"session", [&](qint64 g) { data.setSession({QJsonObject{{"url", slot(g)}, {"title", mark(g, 60000)}}}); }},
+        {"search_engines", [&](qint64 g) { search.setDefaultEngine(mark(g, 60000)); }},
+    };
+    const std::function<void(qint64)> step = steps.value(store);
+    if (!step)
+        return 2;
+    QElapsedTimer timer;
+    timer.start();
+    step(generation++);
+    step(generation++);
+    std::printf("ready %lld\n", static_cast<long long>(timer.nsecsElapsed() / 2000));
+    std::fflush(stdout);
+    while (args.value(4) != QLatin1String("once"))
+        step(generation++);
+    return 0;
 }
 
-// Empty when doc is one complete version; *generation tells which.
-QString versionProblem(const QString &store, const QJsonDocument &doc, qint64 *generation)
+// The generations a store file names, in file order; none when it does not parse.
+QList<qint64> generationsIn(const QByteArray &bytes, bool logins)
 {
-    QJsonArray a = doc.array();
-    if (store == QLatin1String("bookmarks") || store == QLatin1String("downloads")) {
-        *generation = frontGeneration(a);
-        // Between the add and the remove of one step the bookmark list is one longer.
-        if (store == QLatin1String("bookmarks") && a.size() == Records + 1)
-            a.removeLast();
-        for (int i = 0; i < a.size(); ++i) {
-            QJsonObject record = a.at(i).toObject();
-            record.remove(QStringLiteral("added"));
-            a[i] = record;
-        }
-    } else if (store == QLatin1String("passwords")) {
-        QList<QJsonObject> logins;
-        for (const QJsonValue &v : a) {
-            QJsonObject o = v.toObject();
-            o.remove(QStringLiteral("added"));
-            logins << o;
-            const QString plain = DataManager::decryptPasswordStatic(o.value(QLatin1String("password")).toString());
-            *generation = qMax(*generation, plain.section(QLatin1Char('-'), 1, 1).toLongLong());
-        }
-        // Replacing a login moves it to the end: compare as a set.
-        const auto byUser = [](const QJsonObject &l, const QJsonObject &r) {
-            return l.value(QLatin1String("password")).toString() < r.value(QLatin1String("password")).toString();
-        };
-        std::sort(logins.begin(), logins.end(), byUser);
-        QList<QJsonObject> expected;
-        for (const QJsonValue &v : version(store, *generation).array())
-            expected << v.toObject();
-        std::sort(expected.begin(), expected.end(), byUser);
-        return logins == expected ? QString() : QStringLiteral("logins are not one window of generations");
-    } else if (store == QLatin1String("settings")) {
-        *generation = doc.object().value(QLatin1String("generation")).toString().toLongLong();
-    } else if (store == QLatin1String("session")) {
-        *generation = a.at(0)[QLatin1String("title")].toString().section(QLatin1Char(' '), 3, 3).toLongLong();
-    } else {
-        *generation = doc.object().value(QLatin1String("default")).toString().mid(4).toLongLong();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return {};
+    QString text = QString::fromUtf8(bytes);
+    if (logins) {
+        text.clear();
+        for (const QJsonValue &login : doc.array())
+            text += DataManager::decryptPasswordStatic(login[QLatin1String("password")].toString());
     }
-    const QJsonDocument expected = version(store, *generation);
-    if (doc.isArray() ? a == expected.array() : doc.object() == expected.object())
-        return QString();
-    return QStringLiteral("not generation %1 but a mix or damage").arg(*generation);
-}
-
-QStringList leftoversIn(const QString &folder, const QString &store)
-{
-    return QDir(folder).entryList({store + QStringLiteral(".json.*")}, QDir::Files | QDir::Hidden);
+    QList<qint64> generations;
+    for (auto it = QRegularExpression(QStringLiteral("@(\\d+)")).globalMatch(text); it.hasNext();)
+        generations << it.next().captured(1).toLongLong();
+    return generations;
 }
 }
 
@@ -121,73 +96,68 @@ private Q_SLOTS:
 
     void killedWriterLeavesOldOrNewVersion_data()
     {
-        QTest::addColumn<QString>("store");
-        for (const char *store : {"bookmarks", "passwords", "settings", "session", "search_engines", "downloads"})
-            QTest::newRow(store) << QString::fromLatin1(store);
+        QTest::addColumn<int>("records");
+        QTest::addColumn<int>("step"); // generation difference from one record to the next
+        QTest::newRow("history") << DataManager::MaxHistoryEntries << -1;
+        QTest::newRow("bookmarks") << 200 << -1;
+        QTest::newRow("passwords") << 200 << 1; // a replaced login moves to the end
+        QTest::newRow("downloads") << DownloadManager::maxHistory << -1;
+        QTest::newRow("settings") << 1 << 0;
+        QTest::newRow("session") << 1 << 0;
+        QTest::newRow("search_engines") << 1 << 0;
     }
     void killedWriterLeavesOldOrNewVersion()
     {
-        QFETCH(QString, store);
+        QFETCH(int, records);
+        QFETCH(int, step);
+        const QString store = QString::fromLatin1(QTest::currentDataTag());
         TempDataDir dir;
-        const QString path = dir.filePath(store + QStringLiteral(".json"));
-        qint64 last = store == QLatin1String("downloads") ? DownloadManager::maxHistory - 1
-            : store == QLatin1String("bookmarks") || store == QLatin1String("passwords") ? Records - 1 : 0;
-        QVERIFY(StoreFile::writeJson(path, version(store, last), store == QLatin1String("passwords") ? StoreFile::Access::Secret
-                                                                                                    : StoreFile::Access::Normal));
         const int iterations = qEnvironmentVariableIsSet("ORVEX_KILL_ITERATIONS")
             ? qEnvironmentVariableIntValue("ORVEX_KILL_ITERATIONS") : 200;
-        int progressed = 0;
-        int killedMidWrite = 0;
-        for (int i = 0; i < iterations; ++i) {
+        qint64 last = records - 1;
+        int progressed = 0, killedMidWrite = 0;
+        // The run after the last kill ends by itself after two successful saves.
+        for (int i = 0; i <= iterations; ++i) {
             QProcess writer;
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            writer.start(QStringLiteral(ORVEX_STOREKILLER), {dir.configDir(), store, QString::number(last + 1)});
-            QVERIFY(writer.waitForStarted());
+            writer.start(QCoreApplication::applicationFilePath(), {"--write", dir.configDir(), store, QString::number(last + 1),
+                                                                   QString::number(records), i < iterations ? "" : "once"});
             QVERIFY(writer.waitForReadyRead(20000));
             const QByteArray ready = writer.readLine().trimmed();
             QVERIFY2(ready.startsWith("ready "), ready.constData());
-            const qint64 microsPerWrite = qMax<qint64>(1, ready.mid(6).toLongLong());
-            // A random moment within the next few writes; the point of the test, not a wait.
-            std::this_thread::sleep_for(std::chrono::microseconds(QRandomGenerator::global()->bounded(3 * microsPerWrite)));
-            QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
+            if (i < iterations) {
+                // A random moment within the next few writes; the point of the test, not a wait.
+                const qint64 microsPerWrite = qMax<qint64>(1, ready.mid(6).toLongLong());
+                QThread::usleep(QRandomGenerator::global()->bounded(3 * microsPerWrite));
+                QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
+            }
             QVERIFY(writer.waitForFinished(10000));
 
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QJsonParseError error{};
-            const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(QStringLiteral("kill %1: does not parse").arg(i)));
-            qint64 generation = -1;
-            const QString problem = versionProblem(store, doc, &generation);
-            QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("kill %1: %2").arg(i).arg(problem)));
-            QVERIFY(generation >= last + 2); // the two timed writes are complete
-            progressed += generation > last + 2;
-            last = generation;
-            killedMidWrite += !leftoversIn(dir.dataFolder(), store).isEmpty();
+            const QList<qint64> g = generationsIn(dir.readFile(store + QStringLiteral(".json")), store == "passwords");
+            QVERIFY2(g.size() == records, qPrintable(QStringLiteral("run %1: %2 of %3 records").arg(i).arg(g.size()).arg(records)));
+            for (int k = 1; k < g.size(); ++k)
+                QVERIFY2(g.at(k) - g.at(k - 1) == step, qPrintable(QStringLiteral("run %1: a mix of versions").arg(i)));
+            const qint64 front = qMax(g.first(), g.last());
+            QVERIFY(front >= last + 2); // the two timed writes are complete
+            progressed += front > last + 2;
+            last = front;
+            killedMidWrite += !QDir(dir.dataFolder()).entryList({store + QStringLiteral(".json.*")}, QDir::Files | QDir::Hidden).isEmpty();
         }
         qInfo("%s: %d kills, %d after further progress, %d mid-write", qPrintable(store), iterations, progressed, killedMidWrite);
         QVERIFY(progressed >= iterations / 10);
         QVERIFY(killedMidWrite > 0);
-
-        // The product loads the survivor, and its next save sweeps the leftovers.
-        if (store == QLatin1String("downloads")) {
-            DownloadManager downloads(nullptr, dir.dataFolder());
-            QCOMPARE(downloads.getDownloadHistory().size(), DownloadManager::maxHistory);
-            downloads.clearHistory();
-        } else if (store == QLatin1String("search_engines")) {
-            SearchManager search(dir.configDir());
-            QCOMPARE(search.searchEngines().size(), Records);
-            search.setDefaultEngine(QStringLiteral("k1"));
-        } else {
-            DataManager data(dir.configDir());
-            store == QLatin1String("bookmarks")   ? data.saveBookmarks()
-                : store == QLatin1String("passwords") ? data.savePasswords()
-                : store == QLatin1String("settings")  ? data.saveSettings()
-                                                      : data.saveSession();
-        }
         QCOMPARE(QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{store + QStringLiteral(".json")});
     }
 };
 
-QTEST_GUILESS_MAIN(TestStoreKill)
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    // The test runs this same program as the writer it kills.
+    if (app.arguments().value(1) == QLatin1String("--write"))
+        return writeUntilKilled(app.arguments().mid(2));
+    TestStoreKill test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_storekill.moc"
