@@ -18,7 +18,5 @@ rm -f "$tree/orvexcore_autogen/timestamp"
 export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export LSAN_OPTIONS="suppressions=$root/tests/hardening/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-# The kill-loop test times its kills for an unsanitized writer.
-export ORVEX_KILL_WINDOW_MS=120
 # The kill loops run in full in the normal build; here they look for memory errors.
 export ORVEX_KILL_ITERATIONS=40
