@@ -1,23 +1,16 @@
 #include "SearchManager.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-QStringList keywordsOf(const QList<SearchEngine> &engines)
+static QStringList keywordsOf(const QList<SearchEngine> &engines)
 {
     QStringList out;
     for (const SearchEngine &e : engines)
         out << e.keyword;
     return out;
-}
 }
 
 class TestSearchManager : public QObject
@@ -88,8 +81,7 @@ private Q_SLOTS:
         QTest::newRow("odd elements load as blanks")
             << QByteArray("{\"default\":\"b\",\"engines\":[1,{\"keyword\":\"b\",\"url\":\"https://b.test/%s\"}]}")
             << QStringList{"", "b"} << "https://b.test/z" << false;
-        QTest::newRow("damaged: built-ins, kept aside")
-            << QByteArray("{\"default\":\"a\",\"engines\":[{\"na") << builtIn << google << true;
+        QTest::newRow("damaged: built-ins, kept aside") << QByteArray("{\"default\":\"a\",\"engines\":[{\"na") << builtIn << google << true;
         QTest::newRow("array: built-ins, kept aside") << QByteArray("[]") << builtIn << google << true;
         QTest::newRow("no file: built-ins, nothing written") << QByteArray() << builtIn << google << false;
     }
