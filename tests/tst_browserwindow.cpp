@@ -89,19 +89,6 @@ private Q_SLOTS:
         QCOMPARE(spy.at(0).at(0).toDouble(), stored);
     }
 
-    void zoomStepsStopAtTheBounds()
-    {
-        BrowserWindow tab;
-        for (int i = 0; i < 60; ++i)
-            tab.zoomIn();
-        QCOMPARE(tab.zoomFactor(), 5.0);
-        for (int i = 0; i < 60; ++i)
-            tab.zoomOut();
-        QCOMPARE(tab.zoomFactor(), 0.25);
-        tab.zoomReset();
-        QCOMPARE(tab.zoomFactor(), 1.0);
-    }
-
     // The warning page fetches nothing and remembers the refused address until
     // the tab really navigates; a real page gets its icon from its host.
     void warningPageThenRealPage()

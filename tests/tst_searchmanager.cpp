@@ -102,17 +102,6 @@ private Q_SLOTS:
         const QStringList backups = QDir(dir.dataFolder()).entryList({u"search_engines.json.corrupt-*"_s}, QDir::Files);
         QCOMPARE(backups.size(), keptAside ? 1 : 0);
     }
-
-    void unwritableFileKeepsChangeInMemory()
-    {
-        TempDataDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath(u"search_engines.json/inner"_s)));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"SearchManager: cannot read .*"_s));
-        SearchManager sm;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"SearchManager: could not write .*"_s));
-        sm.setDefaultEngine(u"ddg"_s);
-        QCOMPARE(sm.defaultEngine().keyword, u"ddg"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSearchManager)
