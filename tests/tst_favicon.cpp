@@ -1,12 +1,11 @@
 #include "FaviconManager.h"
 #include "TestHttpServer.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPixmap>
+#include <QtGui>
+#include <QtNetwork>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(TestHttpServer::Response)
 
 using namespace Qt::StringLiterals;
 
@@ -23,13 +22,8 @@ protected:
     {
         asked.append(request.url());
         QNetworkRequest redirected(request);
-        QUrl url = request.url();
-        if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) {
-            url.setScheme(u"http"_s);
-            url.setHost(u"127.0.0.1"_s);
-            url.setPort(port);
-            redirected.setUrl(url);
-        }
+        if (request.url().scheme().startsWith(u"http"_s))
+            redirected.setUrl(QUrl(u"http://127.0.0.1:%1%2"_s.arg(port).arg(request.url().path())));
         return QNetworkAccessManager::createRequest(op, redirected, data);
     }
     const quint16 port;
@@ -39,11 +33,9 @@ static QByteArray png(QSize size, QImage::Format format = QImage::Format_ARGB32)
 {
     QImage image(size, format);
     image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
+    QBuffer buffer;
     image.save(&buffer, "PNG");
-    return bytes;
+    return buffer.data();
 }
 
 class TestFavicon : public QObject
@@ -54,18 +46,9 @@ class TestFavicon : public QObject
     LoopbackNetwork *network = nullptr;
     FaviconManager *manager = nullptr;
 
-    void serveIcon(const QByteArray &body, int status = 200, const QByteArray &location = {}, int delayMs = 0)
+    void serveIcon(const TestHttpServer::Response &reply)
     {
-        server->route("/favicon.ico", [=](const TestHttpServer::Request &) {
-            TestHttpServer::Response r;
-            r.status = status;
-            r.body = body;
-            r.contentType = "image/png";
-            r.delayMs = delayMs;
-            if (!location.isEmpty())
-                r.headers.append({"Location", location});
-            return r;
-        });
+        server->route("/favicon.ico", [reply](const TestHttpServer::Request &) { return reply; });
     }
 
 private Q_SLOTS:
@@ -76,7 +59,7 @@ private Q_SLOTS:
         QVERIFY(server->listen());
         network = new LoopbackNetwork(server->port());
         manager = new FaviconManager(network, this);
-        serveIcon(png(QSize(16, 16)));
+        serveIcon({200, "image/png", png(QSize(16, 16))});
     }
     void cleanup()
     {
@@ -98,7 +81,6 @@ private Q_SLOTS:
         QTest::newRow("idn") << QUrl(u"https://bücher.de/"_s)
                              << QUrl("https://xn--bcher-kva.de/favicon.ico") << u"bücher.de"_s;
         QTest::newRow("file") << QUrl("file:///etc/hostname") << none << "";
-        QTest::newRow("data") << QUrl("data:text/html,hi") << none << "";
         QTest::newRow("ftp") << QUrl("ftp://example.com/") << none << "example.com";
     }
     // Another page of the same host (other scheme, port, path) is answered from the cache.
@@ -133,33 +115,29 @@ private Q_SLOTS:
     // An empty size: refused, the fallback stays, nothing cached.
     void iconReplies_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("redirect");
+        QTest::addColumn<TestHttpServer::Response>("reply");
         QTest::addColumn<QSize>("shown");
-        QTest::addColumn<int>("delayMs");
-        const QByteArray icon = png(QSize(16, 16)), none;
+        using R = TestHttpServer::Response;
+        const QByteArray icon = png(QSize(16, 16)), type = "image/png";
         const int cap = FaviconManager::kMaxIconBytes;
-        QTest::newRow("just under the size cap") << 200 << icon + QByteArray(cap - icon.size(), '\0') << none << QSize(16, 16) << 0;
-        QTest::newRow("large icon scaled down") << 200 << png(QSize(1024, 512)) << none << QSize(256, 128) << 0;
-        QTest::newRow("redirect within http") << 302 << none << QByteArray("/real.ico") << QSize(8, 8) << 0;
-        QTest::newRow("404 with an image body") << 404 << icon << none << QSize() << 0;
-        QTest::newRow("over 1 MiB") << 200 << icon + QByteArray(cap + 1 - icon.size(), '\0') << none << QSize() << 0;
-        QTest::newRow("huge canvas") << 200 << png(QSize(5000, 5000), QImage::Format_Mono) << none << QSize() << 0;
-        QTest::newRow("redirect to file") << 302 << none << QByteArray("file:///etc/hostname") << QSize() << 0;
-        QTest::newRow("stalled server") << 200 << icon << none << QSize() << 5000;
-        QTest::newRow("redirect loop") << 302 << none << QByteArray("/favicon.ico") << QSize() << 0;
+        auto redirect = [](const char *to) { return R{302, "text/plain", {}, {{"Location", to}}}; };
+        QTest::newRow("just under the size cap") << R{200, type, icon + QByteArray(cap - icon.size(), '\0')} << QSize(16, 16);
+        QTest::newRow("large icon scaled down") << R{200, type, png(QSize(1024, 512))} << QSize(256, 128);
+        QTest::newRow("redirect within http") << redirect("/real.ico") << QSize(8, 8);
+        QTest::newRow("404 with an image body") << R{404, type, icon} << QSize();
+        QTest::newRow("over 1 MiB") << R{200, type, icon + QByteArray(cap + 1 - icon.size(), '\0')} << QSize();
+        QTest::newRow("huge canvas") << R{200, type, png(QSize(5000, 5000), QImage::Format_Mono)} << QSize();
+        QTest::newRow("redirect to file") << redirect("file:///etc/hostname") << QSize();
+        QTest::newRow("stalled server") << R{200, type, icon, {}, 5000} << QSize();
+        QTest::newRow("redirect loop") << redirect("/favicon.ico") << QSize();
     }
     void iconReplies()
     {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, redirect);
+        QFETCH(TestHttpServer::Response, reply);
         QFETCH(QSize, shown);
-        QFETCH(int, delayMs);
         manager->setTransferTimeout(200);
         server->setPage("/real.ico", png(QSize(8, 8)), "image/png");
-        serveIcon(body, status, redirect, delayMs);
+        serveIcon(reply);
         QSignalSpy loaded(manager, &FaviconManager::faviconLoaded);
         QSignalSpy finished(network, &QNetworkAccessManager::finished);
         const QUrl page("http://icon.test/");

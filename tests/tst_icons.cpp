@@ -1,28 +1,15 @@
 #include "IconFactory.h"
 
-#include <QImage>
-#include <QPixmap>
 #include <QtTest>
-
 #include <cstdlib>
-
-static QImage premultiplied(const QIcon &icon, QIcon::Mode mode)
-{
-    return icon.pixmap(QSize(IconFactory::kSize, IconFactory::kSize), 1.0, mode, QIcon::Off)
-        .toImage()
-        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-}
 
 // Premultiplied pixel matches `color` scaled by its own alpha, within rounding.
 static bool isTintOf(QRgb px, const QColor &color)
 {
     const int a = qAlpha(px);
     auto near = [a](int channel, int want) { return std::abs(channel - (want * a + 127) / 255) <= 1; };
-    return near(qRed(px), color.red()) && near(qGreen(px), color.green())
-        && near(qBlue(px), color.blue());
+    return near(qRed(px), color.red()) && near(qGreen(px), color.green()) && near(qBlue(px), color.blue());
 }
-
-static const QColor disabledGrey(100, 100, 100);
 
 class TestIcons : public QObject
 {
@@ -51,33 +38,30 @@ private Q_SLOTS:
         row("vpn", IconFactory::vpn(), {{13, 35}, {31, 50}, {31, 8}}, {{31, 35}, {31, 14}});
         row("robot", IconFactory::robot(), {{13, 31}, {21, 26}, {41, 26}, {31, 41}}, {{31, 26}, {31, 34}});
     }
+    // Every pixel is the icon colour (disabled: grey at 150/255 of the alpha).
     void eachIcon()
     {
         QFETCH(QIcon, icon);
         QFETCH(QList<QPoint>, painted);
         QFETCH(QList<QPoint>, clear);
-        const QImage normal = premultiplied(icon, QIcon::Normal);
-        const QImage disabled = premultiplied(icon, QIcon::Disabled);
-        QCOMPARE(disabled.size(), QSize(64, 64));
+        auto image = [&icon](QIcon::Mode mode) {
+            return icon.pixmap(QSize(64, 64), 1.0, mode).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        };
+        const QImage normal = image(QIcon::Normal), disabled = image(QIcon::Disabled);
         for (const QPoint p : painted)
             QVERIFY(qAlpha(normal.pixel(p)) >= 200);
         for (const QPoint p : clear)
             QCOMPARE(qAlpha(normal.pixel(p)), 0);
-
         for (int y = 0; y < 64; ++y) {
             for (int x = 0; x < 64; ++x) {
-                const QRgb n = normal.pixel(x, y);
-                const QRgb d = disabled.pixel(x, y);
-                const QString at = QStringLiteral(" at %1,%2").arg(x).arg(y);
-                QVERIFY2(isTintOf(n, IconFactory::iconColor()), qPrintable(QStringLiteral("foreign colour") + at));
-                QVERIFY2(isTintOf(d, disabledGrey), qPrintable(QStringLiteral("disabled not grey") + at));
-                // Same shape, translucent: alpha scaled by 150/255.
-                QVERIFY2(std::abs(qAlpha(d) - qAlpha(n) * 150 / 255) <= 1, qPrintable(QStringLiteral("disabled alpha") + at));
+                const QRgb n = normal.pixel(x, y), d = disabled.pixel(x, y);
+                const QByteArray at = " at " + QByteArray::number(x) + ',' + QByteArray::number(y);
+                QVERIFY2(isTintOf(n, IconFactory::iconColor()), "foreign colour" + at);
+                QVERIFY2(isTintOf(d, QColor(100, 100, 100)), "disabled not grey" + at);
+                QVERIFY2(std::abs(qAlpha(d) - qAlpha(n) * 150 / 255) <= 1, "disabled alpha" + at);
             }
         }
-
     }
-
 };
 
 QTEST_MAIN(TestIcons)

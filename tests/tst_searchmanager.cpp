@@ -1,23 +1,16 @@
 #include "SearchManager.h"
 #include "TempDataDir.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-QStringList keywordsOf(const QList<SearchEngine> &engines)
+static QStringList keywordsOf(const QList<SearchEngine> &engines)
 {
     QStringList out;
     for (const SearchEngine &e : engines)
         out << e.keyword;
     return out;
-}
 }
 
 class TestSearchManager : public QObject
@@ -88,8 +81,7 @@ private Q_SLOTS:
         QTest::newRow("odd elements load as blanks")
             << QByteArray("{\"default\":\"b\",\"engines\":[1,{\"keyword\":\"b\",\"url\":\"https://b.test/%s\"}]}")
             << QStringList{"", "b"} << "https://b.test/z" << false;
-        QTest::newRow("damaged: built-ins, kept aside")
-            << QByteArray("{\"default\":\"a\",\"engines\":[{\"na") << builtIn << google << true;
+        QTest::newRow("damaged: built-ins, kept aside") << QByteArray("{\"default\":\"a\",\"engines\":[{\"na") << builtIn << google << true;
         QTest::newRow("array: built-ins, kept aside") << QByteArray("[]") << builtIn << google << true;
         QTest::newRow("no file: built-ins, nothing written") << QByteArray() << builtIn << google << false;
     }
@@ -109,17 +101,6 @@ private Q_SLOTS:
         QCOMPARE(dir.readFile(u"search_engines.json"_s), content);
         const QStringList backups = QDir(dir.dataFolder()).entryList({u"search_engines.json.corrupt-*"_s}, QDir::Files);
         QCOMPARE(backups.size(), keptAside ? 1 : 0);
-    }
-
-    void unwritableFileKeepsChangeInMemory()
-    {
-        TempDataDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath(u"search_engines.json/inner"_s)));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"SearchManager: cannot read .*"_s));
-        SearchManager sm;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"SearchManager: could not write .*"_s));
-        sm.setDefaultEngine(u"ddg"_s);
-        QCOMPARE(sm.defaultEngine().keyword, u"ddg"_s);
     }
 };
 

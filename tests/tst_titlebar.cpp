@@ -1,39 +1,7 @@
 #include "TitleBar.h"
 
-#include <QMouseEvent>
-#include <QVBoxLayout>
 #include <QtTest>
-
-#include <memory>
-
-struct Host
-{
-    std::unique_ptr<QWidget> window;
-    TitleBar *bar = nullptr;
-
-    Host()
-        : window(std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint))
-    {
-        auto *layout = new QVBoxLayout(window.get());
-        layout->setContentsMargins(0, 0, 0, 0);
-        bar = new TitleBar(window.get(), QStringLiteral(":/icons/orvex_icon.png"));
-        layout->addWidget(bar);
-        layout->addStretch();
-        window->resize(600, 300);
-        window->move(100, 120);
-        // The offscreen platform reports this once per shown window.
-        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-        window->show();
-    }
-    QPoint grabPoint() const { return bar->mapToGlobal(QPoint(250, 20)); }
-    void mouse(QEvent::Type type, QPoint global, Qt::MouseButton button, Qt::MouseButtons buttons) const
-    {
-        QMouseEvent event(type, bar->mapFromGlobal(QPointF(global)), window->mapFromGlobal(QPointF(global)),
-                          QPointF(global), button, buttons, Qt::NoModifier);
-        QCoreApplication::sendEvent(bar, &event);
-    }
-    QPoint pos() const { return window->frameGeometry().topLeft(); }
-};
+#include <QtWidgets>
 
 class TestTitleBar : public QObject
 {
@@ -41,6 +9,8 @@ class TestTitleBar : public QObject
 private Q_SLOTS:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
 
+    // Dragging the bar with the left button moves its frameless window along;
+    // another button, or hovering afterwards, leaves the window where it is.
     void drag_data()
     {
         QTest::addColumn<QPoint>("delta");
@@ -55,24 +25,36 @@ private Q_SLOTS:
         QFETCH(QPoint, delta);
         QFETCH(int, button);
         QFETCH(bool, moves);
-        Host host;
-        QVERIFY(QTest::qWaitForWindowExposed(host.window.get()));
-        const QPoint start = host.pos();
+        QWidget window(nullptr, Qt::FramelessWindowHint);
+        auto *layout = new QVBoxLayout(&window);
+        auto *bar = new TitleBar(&window);
+        layout->addWidget(bar);
+        layout->addStretch();
+        window.setGeometry(100, 120, 600, 300);
+        // The offscreen platform reports this once per shown window.
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint start = window.frameGeometry().topLeft();
         if (start != QPoint(100, 120))
             QSKIP("this platform does not place windows where asked");
-        const QPoint at = host.grabPoint();
+        auto mouse = [&](QEvent::Type type, QPoint global, Qt::MouseButton pressed, Qt::MouseButtons held) {
+            QMouseEvent event(type, bar->mapFromGlobal(QPointF(global)), window.mapFromGlobal(QPointF(global)),
+                              QPointF(global), pressed, held, Qt::NoModifier);
+            QCoreApplication::sendEvent(bar, &event);
+        };
+        const QPoint at = bar->mapToGlobal(QPoint(250, 20));
         const auto b = Qt::MouseButton(button);
-        host.mouse(QEvent::MouseButtonPress, at, b, b);
-        host.mouse(QEvent::MouseMove, at + delta / 2, Qt::NoButton, b);
-        host.mouse(QEvent::MouseMove, at + delta, Qt::NoButton, b);
-        host.mouse(QEvent::MouseButtonRelease, at + delta, b, Qt::NoButton);
-        QTRY_COMPARE(host.pos(), moves ? start + delta : start);
-        // Hovering afterwards, no button held, leaves the window alone.
-        host.mouse(QEvent::MouseMove, at + delta + QPoint(50, 50), Qt::NoButton, Qt::NoButton);
+        mouse(QEvent::MouseButtonPress, at, b, b);
+        mouse(QEvent::MouseMove, at + delta / 2, Qt::NoButton, b);
+        mouse(QEvent::MouseMove, at + delta, Qt::NoButton, b);
+        mouse(QEvent::MouseButtonRelease, at + delta, b, Qt::NoButton);
+        const QPoint end = moves ? start + delta : start;
+        QTRY_COMPARE(window.frameGeometry().topLeft(), end);
+        mouse(QEvent::MouseMove, at + delta + QPoint(50, 50), Qt::NoButton, Qt::NoButton);
         QCoreApplication::processEvents();
-        QCOMPARE(host.pos(), moves ? start + delta : start);
+        QCOMPARE(window.frameGeometry().topLeft(), end);
     }
-
 };
 
 QTEST_MAIN(TestTitleBar)
