@@ -126,6 +126,7 @@ void BrowserWindow::onProfileDownload(QWebEngineDownloadRequest *download)
 
 void BrowserWindow::loadUrl(const QUrl &url)
 {
+    warningRequested = false;
     view->load(url);
     faviconManager->loadFavicon(url);
 }
@@ -258,12 +259,15 @@ void BrowserWindow::showVPNWarning(const QUrl &refused)
         pendingUrl = refused;
     else if (!current.isEmpty() && current.toString() != vpnWarningAddress())
         pendingUrl = current;
+    warningRequested = true;
     view->setHtml(vpnWarningHtml(), QUrl(vpnWarningAddress()));
 }
 
+// The page's address stays empty until the warning has loaded: a tunnel that
+// comes up in between must still find the tab standing in for its address.
 bool BrowserWindow::isShowingVPNWarning() const
 {
-    return view->url().toString() == vpnWarningAddress();
+    return warningRequested || view->url().toString() == vpnWarningAddress();
 }
 
 QString BrowserWindow::sessionUrl() const
@@ -277,8 +281,10 @@ QString BrowserWindow::sessionUrl() const
 void BrowserWindow::onUrlChanged(const QUrl &url)
 {
     // A real navigation ends the stand-in: forget the refused address.
-    if (!url.isEmpty() && url.toString() != vpnWarningAddress())
+    if (!url.isEmpty() && url.toString() != vpnWarningAddress()) {
         pendingUrl.clear();
+        warningRequested = false;
+    }
     emit urlChanged(url);
     const QString scheme = url.scheme();
     if (scheme != QLatin1String("about") && scheme != QLatin1String("data"))

@@ -72,6 +72,7 @@ public:
     // the page being replaced) is remembered until the tab navigates elsewhere,
     // so the session keeps it and the tab can return to it.
     void showVPNWarning(const QUrl &refusedUrl = QUrl());
+    // True from the call of showVPNWarning on, before the page has loaded.
     bool isShowingVPNWarning() const;
     QUrl refusedUrl() const { return pendingUrl; }
     // What the session stores for this tab: the refused address while the
@@ -111,4 +112,5 @@ private:
     bool readerMode = false;
     bool muted = false;
     QUrl pendingUrl;
+    bool warningRequested = false;
 };

@@ -799,8 +799,10 @@ void MainWindow::onDuplicateTab(int index)
         return;
     const QUrl address(source->sessionUrl(), QUrl::TolerantMode);
     onNewTab();
+    // A copy is a new load like any other: without a tunnel it would leave
+    // outside it, so it waits behind the warning page like its source.
     if (BrowserWindow *copy = currentBrowser(); copy && !address.isEmpty())
-        copy->loadUrl(address);
+        openUrlInTab(copy, address, true);
 }
 
 // ---- VPN and account -----------------------------------------------------
@@ -832,7 +834,7 @@ void MainWindow::updateVPNStatus()
         vpnStatusLabel->setText(QStringLiteral("🟢 VPN Connected"));
         vpnStatusLabel->setStyleSheet(QStringLiteral("padding: 4px 12px; background: #0078d4; border-radius: 4px;"));
         vpnButton->setText(QStringLiteral("🔴 Disconnect VPN"));
-        if (tab && tab->url().toString() == BrowserWindow::vpnWarningAddress()) {
+        if (tab && tab->isShowingVPNWarning()) {
             // Back to the page that was refused, or home when there was none.
             const QUrl refused = tab->refusedUrl();
             tab->loadUrl(refused.isValid() ? refused : QUrl(homePage()));
