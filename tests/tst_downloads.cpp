@@ -1,8 +1,8 @@
 #include "DownloadDialog.h"
 #include "DownloadItem.h"
 #include "DownloadManager.h"
-#include "StallingDownloadServer.h"
 #include "TempDataDir.h"
+#include "TestHttpServer.h"
 
 #include <QtTest>
 #include <QtWebEngineWidgets>
@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 // Real engine downloads from a loopback server into a fresh folder, shown in a dialog.
 struct EngineDownloads {
     TempDataDir dir;
-    StallingDownloadServer server;
+    TestHttpServer server;
     DownloadManager manager;
     DownloadDialog dialog{&manager};
     QSignalSpy finished{&manager, &DownloadManager::downloadFinished};
@@ -20,15 +20,19 @@ struct EngineDownloads {
     QWebEngineView view;
     QMetaObject::Connection hook;
 
-    // Serves `size` bytes of which `firstPart` at once, the rest never.
-    EngineDownloads(const QString &file, const QByteArray &body, qint64 firstPart) : server(body, firstPart)
+    // Serves `body` as an attachment of which only `firstPart` is sent; the rest never comes.
+    EngineDownloads(const QString &file, const QByteArray &body, qint64 firstPart)
     {
+        server.route('/' + file.toUtf8(), [=](const TestHttpServer::Request &) {
+            const QByteArray disposition = "attachment; filename=\"" + file.toUtf8() + '"';
+            return TestHttpServer::Response{200, "application/octet-stream", body, {{"Content-Disposition", disposition}}, 0, firstPart};
+        });
         QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
         profile->setDownloadPath(dir.downloadDir());
         hook = QObject::connect(profile, &QWebEngineProfile::downloadRequested, &manager,
                                 qOverload<QWebEngineDownloadRequest *>(&DownloadManager::addDownload));
         if (server.listen())
-            view.load(server.url(file));
+            view.load(server.url(u'/' + file));
     }
     ~EngineDownloads() { QObject::disconnect(hook); }
     // Status and action cells of the dialog's first row.
@@ -152,7 +156,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(e.manager.downloadCount(), 1, 30000);
         DownloadItem *item = e.manager.downloadAt(0);
         QTRY_COMPARE_WITH_TIMEOUT(item->bytesReceived(), qint64(20000), 20000);
-        e.server.abortAll();
+        e.server.removeRoute("/cut.bin"); // gone, so the engine cannot resume it
+        e.server.abortConnections();
         QTRY_COMPARE_WITH_TIMEOUT(e.failed.count(), 1, 20000);
         QCOMPARE(item->endState(), DownloadItem::EndState::Failed);
         // The engine's retry announces the same download again: still one item and row.

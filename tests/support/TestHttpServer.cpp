@@ -1,112 +1,57 @@
 #include "TestHttpServer.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
 TestHttpServer::TestHttpServer(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &TestHttpServer::onNewConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    });
 }
 
-TestHttpServer::~TestHttpServer()
+void TestHttpServer::abortConnections()
 {
-    // Sockets die with m_server, after the members their handlers use.
+    // Sockets are children of m_server; the handlers they call must not run any more.
     const auto sockets = m_server.findChildren<QTcpSocket *>();
     for (QTcpSocket *socket : sockets) {
         disconnect(socket, nullptr, this, nullptr);
         socket->abort();
+        socket->deleteLater();
     }
     m_buffers.clear();
-    m_server.close();
 }
 
-bool TestHttpServer::listen()
+void TestHttpServer::setPage(const QByteArray &path, const QByteArray &body, const QByteArray &contentType, int status)
 {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    route(path, [=](const Request &) { return Response{status, contentType, body, {}}; });
 }
 
-quint16 TestHttpServer::port() const
+int TestHttpServer::requestCount(const QByteArray &path) const
 {
-    return m_server.serverPort();
+    return int(std::count_if(m_requests.cbegin(), m_requests.cend(), [&](const Request &r) { return r.path == path; }));
 }
 
-QUrl TestHttpServer::url(const QString &path) const
+void TestHttpServer::onReadyRead(QTcpSocket *socket)
 {
-    return QUrl(baseUrl() + path);
-}
-
-QString TestHttpServer::baseUrl() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(port());
-}
-
-void TestHttpServer::route(const QByteArray &path, Handler handler)
-{
-    m_routes.insert(path, std::move(handler));
-}
-
-void TestHttpServer::setPage(const QByteArray &path, const QByteArray &body,
-                             const QByteArray &contentType, int status)
-{
-    route(path, [body, contentType, status](const Request &) {
-        Response r;
-        r.status = status;
-        r.body = body;
-        r.contentType = contentType;
-        return r;
-    });
-}
-
-void TestHttpServer::removeRoute(const QByteArray &path)
-{
-    m_routes.remove(path);
-}
-
-QList<TestHttpServer::Request> TestHttpServer::requestsFor(const QByteArray &path) const
-{
-    QList<Request> out;
-    for (const Request &r : m_requests) {
-        if (r.path == path)
-            out.append(r);
-    }
-    return out;
-}
-
-void TestHttpServer::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, &TestHttpServer::onReadyRead);
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_buffers.remove(socket);
-            socket->deleteLater();
-        });
-    }
-}
-
-void TestHttpServer::onReadyRead()
-{
-    auto *socket = qobject_cast<QTcpSocket *>(sender());
-    if (!socket)
-        return;
     QByteArray &buffer = m_buffers[socket];
     buffer += socket->readAll();
-
     // Several requests may arrive on one keep-alive connection.
-    for (;;) {
-        const int headerEnd = buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return;
+    for (int headerEnd; (headerEnd = buffer.indexOf("\r\n\r\n")) >= 0;) {
         const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        Request req;
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        req.method = first.value(0);
         const QByteArray target = first.value(1);
         const int q = target.indexOf('?');
-        req.path = q < 0 ? target : target.left(q);
-        req.query = q < 0 ? QByteArray() : target.mid(q + 1);
-        for (int i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines.at(i).trimmed();
+        Request req{first.value(0), q < 0 ? target : target.left(q), q < 0 ? QByteArray() : target.mid(q + 1), {}, {}};
+        for (const QByteArray &line : lines.mid(1)) {
             const int colon = line.indexOf(':');
             if (colon > 0)
                 req.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
@@ -117,40 +62,22 @@ void TestHttpServer::onReadyRead()
         req.body = buffer.mid(headerEnd + 4, length);
         buffer.remove(0, headerEnd + 4 + length);
         m_requests.append(req);
-        emit requestReceived(req.path);
         respond(socket, req);
     }
 }
 
 void TestHttpServer::respond(QTcpSocket *socket, const Request &req)
 {
-    Response resp;
     const auto it = m_routes.constFind(req.path);
-    if (it != m_routes.constEnd()) {
-        resp = it.value()(req);
-    } else {
-        resp.status = 404;
-        resp.body = "not found";
-        resp.contentType = "text/plain";
-    }
-
-    QPointer<QTcpSocket> guard(socket);
-    auto send = [guard, resp]() {
+    const Response resp = it != m_routes.constEnd() ? it.value()(req) : Response{404, "text/plain", "not found", {}};
+    auto send = [guard = QPointer<QTcpSocket>(socket), resp] {
         if (!guard)
             return;
-        if (resp.closeWithoutReply) {
-            guard->abort();
-            return;
-        }
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(resp.status) + " Status\r\n";
-        out += "Content-Type: " + resp.contentType + "\r\n";
-        out += "Content-Length: " + QByteArray::number(resp.body.size()) + "\r\n";
-        out += "Cache-Control: no-store\r\n";
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(resp.status) + " Status\r\nContent-Type: " + resp.contentType
+            + "\r\nContent-Length: " + QByteArray::number(resp.body.size()) + "\r\nCache-Control: no-store\r\n";
         for (const auto &h : resp.headers)
             out += h.first + ": " + h.second + "\r\n";
-        out += "\r\n";
-        out += resp.body;
-        guard->write(out);
+        guard->write(out + "\r\n" + resp.body.left(resp.stallAt < 0 ? resp.body.size() : resp.stallAt));
         guard->flush();
     };
     if (resp.delayMs > 0)
