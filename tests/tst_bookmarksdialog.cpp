@@ -54,8 +54,7 @@ private Q_SLOTS:
         data.addBookmark(u"https://b.example/"_s, u"B"_s);
         BookmarksDialog dialog(&data);
         dialog.tree()->setCurrentItem(dialog.tree()->topLevelItem(1));
-        ModalAnswerer prompts;
-        prompts.enqueue(answers);
+        ModalAnswerer prompts(answers);
         QTest::mouseClick(action == "add"_L1 ? dialog.addButton() : action == "edit"_L1 ? dialog.editButton()
                                                                                         : dialog.deleteButton(),
                           Qt::LeftButton);
@@ -80,8 +79,7 @@ private Q_SLOTS:
         data.addBookmark(u"https://news.example/qt"_s, u"News"_s);
         data.addBookmark(u"https://mail.example/"_s, u"Mail"_s);
         BookmarksDialog dialog(&data);
-        ModalAnswerer prompts;
-        prompts.enqueue({u"Work"_s});
+        ModalAnswerer prompts({u"Work"_s});
         QTest::mouseClick(dialog.addFolderButton(), Qt::LeftButton);
         QCOMPARE(rows(dialog, true).size(), 4);
         QSignalSpy selected(&dialog, &BookmarksDialog::urlSelected);

@@ -101,8 +101,7 @@ private Q_SLOTS:
             for (int column : {0, 2})
                 dialog.table()->selectionModel()->select(dialog.table()->model()->index(row, column), QItemSelectionModel::Select);
         }
-        ModalAnswerer question;
-        question.enqueue({answer});
+        ModalAnswerer question({answer});
         QTest::mouseClick(rows.isEmpty() ? dialog.clearButton() : dialog.deleteButton(), Qt::LeftButton);
         QCOMPARE(question.seen().size(), 1);
         QCOMPARE(visibleUrls(dialog), expected);

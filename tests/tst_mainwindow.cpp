@@ -317,7 +317,7 @@ private Q_SLOTS:
         setTunnel(*w, true);
         // The tools take the tunnel down; the next probe must not see it again.
         tools->setIpOutputFromSample(QStringLiteral("host-no-tunnel"));
-        ModalAnswerer::clickButton(QStringLiteral("Yes"));
+        ModalAnswerer yes({QStringLiteral("Yes")});
         w->onVPNDisconnect();
         QTRY_VERIFY_WITH_TIMEOUT(tools->calls().contains(down.replace(QLatin1String("%1"), path)), 10000);
         QCOMPARE(w->vpnLabel()->text(), QStringLiteral("🔴 VPN Disconnected"));

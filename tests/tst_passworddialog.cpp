@@ -59,8 +59,7 @@ private Q_SLOTS:
         TempDataDir dir;
         DataManager data;
         PasswordDialog dialog(&data);
-        ModalAnswerer prompts;
-        prompts.enqueue({"https://site.example", "alice", "pw-alice", "https://site.example", "bob", "pw-bob"});
+        ModalAnswerer prompts({"https://site.example", "alice", "pw-alice", "https://site.example", "bob", "pw-bob"});
         QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
         QTest::mouseClick(dialog.addButton(), Qt::LeftButton);
         QCOMPARE(prompts.seen().size(), 6);
@@ -103,8 +102,7 @@ private Q_SLOTS:
         PasswordDialog dialog(&data);
         const QString path = dir.downloadDir() + u"/logins.json"_s;
         chooseFile(dialog, path);
-        ModalAnswerer told;
-        told.enqueue({u"OK"_s});
+        ModalAnswerer told({u"OK"_s});
         QTest::mouseClick(dialog.exportButton(), Qt::LeftButton);
         QCOMPARE(told.seen().last().label, u"Passwords exported successfully!"_s);
         QFile file(path);
@@ -165,8 +163,7 @@ private Q_SLOTS:
             QVERIFY(writeFile(dir.downloadDir() + u"/in.json"_s, content));
         PasswordDialog dialog(&data);
         chooseFile(dialog, path.isNull() ? path : dir.downloadDir() + u'/' + path);
-        ModalAnswerer told;
-        told.enqueue(reason.isEmpty() ? QStringList() : QStringList{u"OK"_s});
+        ModalAnswerer told(reason.isEmpty() ? QStringList() : QStringList{u"OK"_s});
         import ? dialog.onImportPasswords() : dialog.onExportPasswords();
         QCOMPARE(told.seen().size(), reason.isEmpty() ? 0 : 1);
         if (!reason.isEmpty())

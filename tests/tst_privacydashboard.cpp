@@ -77,8 +77,7 @@ private Q_SLOTS:
         dialog.show();
         // The offscreen platform's note when the question box is shown.
         QTest::ignoreMessage(QtWarningMsg, "This plugin does not support propagateSizeHints()");
-        ModalAnswerer question;
-        question.enqueue({answer});
+        ModalAnswerer question({answer});
         dialog.findChild<QPushButton *>(u"resetStatsButton"_s)->click();
         QCOMPARE(question.seen().size(), 1);
         QCOMPARE(stats(&dialog).value(0), QString::number(expectedAds));

@@ -84,8 +84,7 @@ private Q_SLOTS:
         Fixture f;
         SettingsDialog dialog(&f.data, nullptr, &f.search);
         const int before = dialog.engineBox()->count();
-        ModalAnswerer prompts;
-        prompts.enqueue(answers);
+        ModalAnswerer prompts(answers);
         QTest::mouseClick(dialog.addEngineButton(), Qt::LeftButton);
         QVERIFY(prompts.allAnswered());
         QCOMPARE(dialog.engineBox()->count(), before + int(added));
@@ -102,8 +101,7 @@ private Q_SLOTS:
         f.search.setDefaultEngine(u"ddg"_s);
         SettingsDialog dialog(&f.data, nullptr, &f.search);
         const SearchEngine old = f.search.defaultEngine();
-        ModalAnswerer prompts;
-        prompts.enqueue({u"Duck"_s, u"duck"_s, u"https://duck.example/?q=%s"_s});
+        ModalAnswerer prompts({u"Duck"_s, u"duck"_s, u"https://duck.example/?q=%s"_s});
         QTest::mouseClick(dialog.editEngineButton(), Qt::LeftButton);
         QCOMPARE(prompts.seen().size(), 3);
         QCOMPARE(prompts.seen().at(0).initialText, old.name);

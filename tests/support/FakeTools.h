@@ -1,36 +1,32 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 
 // Fake `ip`, `openvpn`, `wg-quick` and `pkill` put first on PATH. Each records
 // its command line (one line per call: tool name, then the arguments separated
-// by single spaces) in calls.log. `ip` prints what setIpOutput() gave it,
-// after an optional delay, so tests can show a tunnel, none, or a hung tool.
+// by single spaces) in calls.log. `ip` prints a sample capture, after an
+// optional delay, so tests can show a tunnel, none, or a hung tool.
 class FakeTools
 {
 public:
     FakeTools();
-    ~FakeTools();
+    ~FakeTools() { qputenv("PATH", m_oldPath); }
 
-    bool isValid() const { return m_dir.isValid(); }
     QString binDir() const { return m_dir.path(); }
+    void setIpOutputFromSample(const QString &sampleName) { write("ip-output", sample(sampleName)); }
+    void setIpDelay(double seconds) { write("ip-delay", QByteArray::number(seconds)); }
 
-    void setIpOutput(const QByteArray &output);
-    void setIpOutputFromSample(const QString &sampleName); // tests/data/ip-link/<name>.txt
-    void setIpDelay(double seconds);
-
-    QStringList calls() const;            // every recorded call
+    QStringList calls() const; // every recorded call
     QStringList callsOf(const QString &tool) const;
-    void clearCalls();
+    void clearCalls() { QFile::remove(binDir() + QStringLiteral("/calls.log")); }
 
-    static QByteArray sample(const QString &sampleName);
+    static QByteArray sample(const QString &sampleName); // tests/data/ip-link/<name>.txt
 
 private:
-    void writeTool(const QString &name, const QByteArray &body);
+    void write(const char *name, const QByteArray &bytes, bool executable = false);
 
     QTemporaryDir m_dir;
-    QByteArray m_oldPath;
+    QByteArray m_oldPath = qgetenv("PATH");
 };

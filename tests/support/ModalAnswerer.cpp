@@ -3,82 +3,30 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 
-// Clicks the button whose caption, without mnemonic marks, is `text`.
-static bool clickCaption(QWidget *w, const QString &text)
-{
-    const auto buttons = w->findChildren<QAbstractButton *>();
-    for (QAbstractButton *b : buttons) {
-        if (b->text().remove(QLatin1Char('&')) == text) {
-            b->click();
-            return true;
-        }
-    }
-    return false;
-}
-
-void ModalAnswerer::answer(Callback callback, int timeoutMs)
+void ModalAnswerer::answer(std::function<void(QWidget *)> callback, int timeoutMs)
 {
     auto *timer = new QTimer(qApp);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, qApp, [timer, clock, callback, timeoutMs] {
+    QElapsedTimer clock;
+    clock.start();
+    connect(timer, &QTimer::timeout, qApp, [timer, clock, callback, timeoutMs] {
         QWidget *w = QApplication::activePopupWidget();
-        if (!w)
-            w = QApplication::activeModalWidget();
+        w = w ? w : QApplication::activeModalWidget();
         const bool found = w && w->isVisible();
-        if (found || clock->elapsed() > timeoutMs) {
-            timer->stop();
+        if (found || clock.elapsed() > timeoutMs) {
+            timer->stop(); // before the callback: it may open a dialog with a loop of its own
             timer->deleteLater();
         }
         if (found)
             callback(w);
     });
-    timer->start();
+    timer->start(20);
 }
 
-void ModalAnswerer::clickButton(const QString &text, int timeoutMs)
-{
-    answer([text](QWidget *w) {
-        if (clickCaption(w, text))
-            return;
-        if (auto *dialog = qobject_cast<QDialog *>(w))
-            dialog->reject();
-        else
-            w->close();
-    }, timeoutMs);
-}
-
-void ModalAnswerer::acceptInput(const QString &text, int timeoutMs)
-{
-    answer([text](QWidget *w) {
-        if (auto *input = qobject_cast<QInputDialog *>(w)) {
-            input->setTextValue(text);
-            input->accept();
-        } else if (auto *dialog = qobject_cast<QDialog *>(w)) {
-            dialog->reject();
-        }
-    }, timeoutMs);
-}
-
-void ModalAnswerer::acceptFile(const QString &path, int timeoutMs)
-{
-    answer([path](QWidget *w) {
-        if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
-            dialog->selectFile(path);
-            QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
-        } else if (auto *other = qobject_cast<QDialog *>(w)) {
-            other->reject();
-        }
-    }, timeoutMs);
-}
-
-void ModalAnswerer::triggerMenuAction(const QString &text, int timeoutMs)
+void ModalAnswerer::triggerMenuAction(const QString &text)
 {
     answer([text](QWidget *w) {
         auto *menu = qobject_cast<QMenu *>(w);
@@ -89,26 +37,23 @@ void ModalAnswerer::triggerMenuAction(const QString &text, int timeoutMs)
         menu->hide();
         const auto actions = menu->actions();
         for (QAction *a : actions) {
-            if (a->text() == text && a->isEnabled()) {
-                a->trigger();
-                return;
-            }
+            if (a->text() == text && a->isEnabled())
+                return a->trigger();
         }
-    }, timeoutMs);
+    });
 }
 
-ModalAnswerer::ModalAnswerer(QObject *parent)
-    : QObject(parent)
+ModalAnswerer::ModalAnswerer(const QStringList &answers)
 {
-    m_timer.setInterval(10);
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
+    enqueue(answers);
 }
 
 void ModalAnswerer::enqueue(const QStringList &answers)
 {
     m_queue.append(answers);
     if (!m_queue.isEmpty())
-        m_timer.start();
+        m_timer.start(10);
 }
 
 void ModalAnswerer::poll()
@@ -126,8 +71,13 @@ void ModalAnswerer::poll()
                    input ? input->textValue() : QString(), input ? input->textEchoMode() : QLineEdit::Normal});
     if (input && !answer.isNull()) {
         input->setTextValue(answer);
-        input->accept();
-    } else if (input || !clickCaption(dialog, answer)) {
-        dialog->reject();
+        return input->accept();
     }
+    // The button whose caption, without mnemonic marks, is the answer.
+    const auto buttons = dialog->findChildren<QAbstractButton *>();
+    for (QAbstractButton *b : buttons) {
+        if (!input && b->text().remove(u'&') == answer)
+            return b->click();
+    }
+    dialog->reject();
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QTemporaryDir>
 
 // A fresh per-test home for everything the browser writes: the configuration
@@ -14,18 +12,18 @@ public:
     TempDataDir();
     ~TempDataDir();
 
-    bool isValid() const { return m_dir.isValid(); }
     QString path() const { return m_dir.path(); }
-    QString configDir() const;   // XDG_CONFIG_HOME
-    QString dataFolder() const;  // configDir()/orvexbrowser
-    QString tempDir() const;     // TMPDIR
-    QString downloadDir() const; // XDG_DOWNLOAD_DIR
+    QString configDir() const { return path() + QStringLiteral("/config"); }          // XDG_CONFIG_HOME
+    QString dataFolder() const { return configDir() + QStringLiteral("/orvexbrowser"); } // the browser's own
+    QString tempDir() const { return path() + QStringLiteral("/tmp"); }               // TMPDIR
+    QString downloadDir() const { return path() + QStringLiteral("/downloads"); }     // XDG_DOWNLOAD_DIR
 
-    QString filePath(const QString &name) const; // in dataFolder()
+    QString filePath(const QString &name) const { return dataFolder() + u'/' + name; }
     void writeFile(const QString &name, const QByteArray &bytes) const;
     QByteArray readFile(const QString &name) const;
 
 private:
+    static constexpr const char *Vars[] = {"XDG_CONFIG_HOME", "TMPDIR", "XDG_DOWNLOAD_DIR"};
     QTemporaryDir m_dir;
-    QByteArray m_oldConfig, m_oldTmp, m_oldDownload, m_oldHome;
+    QByteArray m_old[3];
 };
