@@ -133,7 +133,7 @@ int main(int argc, char *argv[])
     tools.setIpOutputFromSample(QStringLiteral("openvpn-tun-up"));
     TestHttpServer pages;
     AccountServiceStub account;
-    if (!dir.isValid() || !tools.isValid() || !pages.listen() || !account.listen()) {
+    if (dir.path().isEmpty() || tools.binDir().isEmpty() || !pages.listen() || !account.listen()) {
         qCritical("stallprobe: set-up failed");
         return 2;
     }
