@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMutex>
+#include <QSet>
 #include <QRegularExpression>
 #include <QRandomGenerator>
 
@@ -25,6 +27,47 @@ QByteArray temporaryName(const QByteArray &finalName)
     for (int i = 0; i < 6; ++i)
         name += alnum[QRandomGenerator::global()->bounded(62)];
     return name;
+}
+
+// Keeps the user's bytes before anything can overwrite them. A file nobody
+// rewrites (settings, say) is met again at every start: one copy is enough.
+bool keepDamaged(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    const QString pattern = info.fileName() + QStringLiteral(".corrupt-*");
+    const QFileInfoList earlier = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo &candidate : earlier) {
+        QFile copy(candidate.absoluteFilePath());
+        if (candidate.size() == bytes.size() && copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes) {
+            qWarning().noquote() << "StoreFile: unreadable data in" << path << "- a copy is kept as" << candidate.absoluteFilePath();
+            return true;
+        }
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString backup = path + QStringLiteral(".corrupt-") + stamp;
+    for (int n = 1; QFileInfo::exists(backup); ++n)
+        backup = path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
+    const QFileDevice::Permissions perms = info.permissions();
+    if (QFile::copy(path, backup)) {
+        QFile::setPermissions(backup, perms);
+        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- kept a copy as" << backup;
+        return true;
+    }
+    if (QFile::rename(path, backup)) {
+        // No room for a copy (full disk): moving needs none.
+        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- moved it to" << backup;
+        return true;
+    }
+    qWarning().noquote() << "StoreFile: unreadable data in" << path << "- could not keep a copy";
+    return false;
+}
+
+// Damaged files whose bytes could not be kept when they were read.
+QMutex unkeptMutex;
+QSet<QString> &unkeptPaths()
+{
+    static QSet<QString> paths;
+    return paths;
 }
 
 bool writeAll(int fd, const QByteArray &data)
@@ -49,6 +92,16 @@ bool writeAll(int fd, const QByteArray &data)
 // would rename a truncated file over the user's data.
 bool StoreFile::write(const QString &path, const QByteArray &data, Access access)
 {
+    {
+        QMutexLocker lock(&unkeptMutex);
+        if (unkeptPaths().contains(path)) {
+            QFile damaged(path);
+            if (!damaged.open(QIODevice::ReadOnly) || keepDamaged(path, damaged.readAll()))
+                unkeptPaths().remove(path);
+            else
+                return false; // replacing it now would lose the user's bytes for good
+        }
+    }
     // Renaming over a symbolic link would replace the link (a user's dotfile
     // set-up, say) with a plain file; write where it points instead.
     QFileInfo info(path);
@@ -140,32 +193,11 @@ QJsonDocument StoreFile::readJson(const QString &path, JsonType type, LoadResult
         return empty;
     }
 
-    // Keep the user's bytes before anything can overwrite them. A file nobody
-    // rewrites (settings, say) is met again at every start: one copy is enough.
-    const QFileInfo info(path);
-    const QString pattern = info.fileName() + QStringLiteral(".corrupt-*");
-    const QFileInfoList earlier = info.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden);
-    for (const QFileInfo &candidate : earlier) {
-        QFile copy(candidate.absoluteFilePath());
-        if (candidate.size() == bytes.size() && copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes) {
-            qWarning().noquote() << "StoreFile: unreadable data in" << path << "- a copy is kept as" << candidate.absoluteFilePath();
-            report(LoadResult::Corrupt);
-            return empty;
-        }
-    }
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString backup = path + QStringLiteral(".corrupt-") + stamp;
-    for (int n = 1; QFileInfo::exists(backup); ++n)
-        backup = path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
-    const QFileDevice::Permissions perms = info.permissions();
-    if (QFile::copy(path, backup)) {
-        QFile::setPermissions(backup, perms);
-        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- kept a copy as" << backup;
-    } else if (QFile::rename(path, backup)) {
-        // No room for a copy (full disk): moving needs none.
-        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- moved it to" << backup;
-    } else {
-        qWarning().noquote() << "StoreFile: unreadable data in" << path << "- could not keep a copy";
+    if (!keepDamaged(path, bytes)) {
+        // Tried again before the first write replaces it (a read-only folder
+        // may be writable by then).
+        QMutexLocker lock(&unkeptMutex);
+        unkeptPaths().insert(path);
     }
     report(LoadResult::Corrupt);
     return empty;

@@ -17,7 +17,8 @@
 // parse as the expected JSON type is copied aside as
 // "<name>.corrupt-<yyyyMMdd-hhmmss>" before the caller can overwrite it (moved
 // there when a copy can't be written; not copied again when an identical
-// copy exists).
+// copy exists). When neither works (a read-only folder), the next write of
+// that file tries again and fails rather than replace the bytes.
 class StoreFile
 {
 public:
