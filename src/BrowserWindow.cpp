@@ -56,6 +56,9 @@ BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings
     layout->setContentsMargins(0, 0, 0, 0);
     view = new QWebEngineView(this);
     view->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    // The tab's icon comes from the favicon manager; the engine's own fetch
+    // would ask every site for it a second time.
+    view->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
     privacyEngine->applyPrivacySettings(view);
 
     QWebEngineProfile *profile = view->page()->profile();
