@@ -141,6 +141,17 @@ QJsonArray DataManager::withoutMatching(const QJsonArray &records, const QString
     return out;
 }
 
+// One site can hold several logins: a login is its address and user name.
+static QJsonArray withoutLogin(const QJsonArray &records, const QString &url, const QString &username)
+{
+    QJsonArray out;
+    for (const QJsonValue &record : records) {
+        if (record[QLatin1String("url")].toString() != url || record[QLatin1String("username")].toString() != username)
+            out.append(record);
+    }
+    return out;
+}
+
 QJsonArray DataManager::withVisit(QJsonArray history, const QJsonObject &record, int cap)
 {
     const QString url = record.value(QLatin1String("url")).toString();
@@ -220,14 +231,8 @@ void DataManager::addPasswords(const QList<Login> &logins)
                                  {QStringLiteral("username"), login.username},
                                  {QStringLiteral("password"), encryptPassword(login.password)},
                                  {QStringLiteral("added"), stamp}};
-        QJsonArray updated;
-        for (const QJsonValue &old : std::as_const(passwords)) {
-            if (old[QLatin1String("url")].toString() != login.url
-                || old[QLatin1String("username")].toString() != login.username)
-                updated.append(old);
-        }
-        updated.append(record);
-        passwords = updated;
+        passwords = withoutLogin(passwords, login.url, login.username);
+        passwords.append(record);
     }
     savePasswords();
 }
@@ -240,12 +245,7 @@ void DataManager::removePassword(const QString &url)
 
 void DataManager::removePassword(const QString &url, const QString &username)
 {
-    QJsonArray updated;
-    for (const QJsonValue &old : std::as_const(passwords)) {
-        if (old[QLatin1String("url")].toString() != url || old[QLatin1String("username")].toString() != username)
-            updated.append(old);
-    }
-    passwords = updated;
+    passwords = withoutLogin(passwords, url, username);
     savePasswords();
 }
 
