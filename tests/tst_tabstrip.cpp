@@ -67,30 +67,6 @@ private Q_SLOTS:
         QCOMPARE(paints, paintsBefore + 1);
         QVERIFY(!strip->hasPending());
     }
-
-    // A change back to what the tab shows cancels it; a page closed or deleted
-    // before the flush is skipped, and a tab added since keeps its own text.
-    void changesOfGonePagesAreDropped()
-    {
-        TabStripUpdater strip(tabs.get(), 1000);
-        strip.flush(); // the interval starts now: nothing below is applied before flush()
-        strip.setText(pages[0], u"Other"_s);
-        strip.setText(pages[0], u"Tab 0"_s);
-        QVERIFY(!strip.hasPending());
-
-        strip.setText(pages[1], u"Closed"_s);
-        strip.setText(pages[2], u"Deleted"_s);
-        strip.setText(pages[3], u"Kept"_s);
-        tabs->removeTab(1);
-        delete pages.takeAt(2);
-        tabs->addTab(new QWidget, u"Fresh"_s);
-        strip.flush();
-        QCOMPARE(tabs->count(), 9);
-        QCOMPARE(tabs->tabText(0), u"Tab 0"_s);
-        QCOMPARE(tabs->tabText(1), u"Kept"_s);
-        QCOMPARE(tabs->tabText(8), u"Fresh"_s);
-        delete pages.takeAt(1);
-    }
 };
 
 QTEST_MAIN(TestTabStrip)
