@@ -269,12 +269,14 @@ void MainWindow::setTabTextIfChanged(int index, const QString &text)
 
 void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
 {
-    connect(tab, &BrowserWindow::urlChanged, this, [this, tab](const QUrl &url) {
+    connect(tab, &BrowserWindow::urlChanged, this, [this, tab, shortensTitles](const QUrl &url) {
         // Before the new page has a title, the tab keeps its text (a restored
         // tab its stored title) rather than flickering through "New Tab".
         if (!tab->title().isEmpty())
-            setTabTextIfChanged(tabWidget->indexOf(tab), tab->title());
-        if (tab == currentBrowser())
+            setTabTextIfChanged(tabWidget->indexOf(tab),
+                                shortensTitles ? tab->title().left(kTabTextLength) : tab->title());
+        // Fully connected tabs reach the address bar through onBrowserUrlChanged.
+        if (!shortensTitles && tab == currentBrowser())
             urlBar->setText(url.toString());
     });
     // A tab that shortens titles gets its final text from onBrowserTitleChanged,
