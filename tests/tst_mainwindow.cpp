@@ -1,9 +1,11 @@
 #include "BrowserWindow.h"
+#include "DataManager.h"
 #include "DownloadItem.h"
 #include "DownloadManager.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
+#include "PrivacyEngine.h"
 #include "ServiceEndpoints.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
@@ -68,6 +70,10 @@ private Q_SLOTS:
         server->route("/slow", [](const TestHttpServer::Request &) {
             return TestHttpServer::Response{200, "text/html", "<title>Slow</title>", {}, 1500};
         });
+        QByteArray icon;
+        QBuffer buffer(&icon);
+        QImage(16, 16, QImage::Format_ARGB32).save(&buffer, "PNG");
+        server->setPage("/favicon.ico", icon, "image/png");
         ServiceEndpoints::setAccountUrl(server->baseUrl());
     }
     void cleanup()
@@ -91,6 +97,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(w->reloadToolButton()->text().isEmpty(), Slow);
         type(*w, page("/long"));
         QTRY_COMPARE_WITH_TIMEOUT(w->tabs()->tabText(0), QStringLiteral("0123456789012345678901234"), Slow);
+        type(*w, page("/long") + QStringLiteral("#end")); // same document: no new title
+        QTest::qWait(600);
+        QCOMPARE(w->tabs()->tabText(0), QStringLiteral("0123456789012345678901234"));
+        QCOMPARE(server->requestCount("/favicon.ico"), 1); // one fetch for the host, none by the engine
 
         setTunnel(*w, false);
         QTRY_COMPARE_WITH_TIMEOUT(w->currentBrowser()->title(), QStringLiteral("Protected Network Required"), Slow);
@@ -101,6 +111,26 @@ private Q_SLOTS:
         QCOMPARE(server->requestCount("/a"), 0);
         setTunnel(*w, true);
         QTRY_COMPARE_WITH_TIMEOUT(w->currentBrowser()->title(), QStringLiteral("Page A"), Slow);
+        for (const QJsonValue &visit : w->data()->getHistory())
+            QVERIFY(visit[QLatin1String("url")].toString() != warning);
+    }
+
+    // Saved switches reach every open tab and the tabs opened later.
+    void savedSettingsReachEveryTab()
+    {
+        auto w = makeWindow(true);
+        w->onNewTab();
+        ModalAnswerer::answer([](QWidget *dialog) {
+            for (QCheckBox *box : dialog->findChildren<QCheckBox *>())
+                box->setChecked(box->isChecked() && box->text() != QStringLiteral("Ad Blocking"));
+            for (QPushButton *button : dialog->findChildren<QPushButton *>())
+                if (button->text() == QStringLiteral("Save"))
+                    button->click();
+        });
+        w->onSettings();
+        w->onNewTab();
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(tabAt(*w, i)->privacy()->getPrivacySettings().value("adBlocking").toBool(true), false);
     }
 
     // Restored without a tunnel: the tabs, a new tab and a duplicate show the
