@@ -16,11 +16,10 @@ struct EngineDownload {
     TestHttpServer server;
     DownloadManager manager;
     DownloadDialog dialog{&manager};
-    QSignalSpy finished{&manager, &DownloadManager::downloadFinished};
-    QSignalSpy failed{&manager, &DownloadManager::downloadFailed};
     QWebEngineView view;
     QMetaObject::Connection hook;
     DownloadItem *item = nullptr;
+    bool arrived = false; // the first part, within the time allowed
 
     EngineDownload(const QString &file, qint64 firstPart)
     {
@@ -37,7 +36,7 @@ struct EngineDownload {
             view.load(server.url(u'/' + file));
         if (QTest::qWaitFor([this] { return manager.downloadCount() == 1; }, 30000))
             item = manager.downloadAt(0);
-        QTest::qWaitFor([&] { return item && item->bytesReceived() == firstPart; }, 20000);
+        arrived = item && QTest::qWaitFor([&] { return item->bytesReceived() == firstPart; }, 20000);
     }
     ~EngineDownload() { QObject::disconnect(hook); }
     QString ending() const { return dialog.table()->item(0, 3)->text() + u'|' + dialog.table()->item(0, 4)->text(); }
@@ -47,14 +46,6 @@ class TestDownloads : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // The engine's one-time start-up chatter is not under test; start it before warnings count.
-    void initTestCase()
-    {
-        QWebEngineView view;
-        QSignalSpy loaded(&view, &QWebEngineView::loadFinished);
-        view.setHtml(u"<p>start</p>"_s);
-        QVERIFY(loaded.wait(30000));
-    }
     // The engine may announce its missing GPU late, from its own thread.
     void init() { QTest::failOnWarning(QRegularExpression(u"^(?!No suitable graphics backend|WebEngineContext used before).*"_s)); }
 
@@ -94,7 +85,7 @@ private Q_SLOTS:
     void pauseResumeCancelOfARunningDownload()
     {
         EngineDownload e(u"movie.mp4"_s, 50000);
-        QVERIFY(e.item && e.item->bytesReceived() == 50000);
+        QVERIFY(e.arrived);
         QTRY_COMPARE(qobject_cast<QProgressBar *>(e.dialog.table()->cellWidget(0, 1))->value(), 25);
         e.dialog.table()->selectRow(0);
         QTest::mouseClick(e.dialog.pauseButton(), Qt::LeftButton);
@@ -103,7 +94,7 @@ private Q_SLOTS:
         QTest::mouseClick(e.dialog.pauseButton(), Qt::LeftButton);
         QTRY_VERIFY(!e.item->request()->isPaused());
         QTest::mouseClick(e.dialog.cancelButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(e.finished.count(), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!e.item->request() || e.item->request()->isFinished(), 20000);
         // The engine's end notification must not turn it into a completed one.
         QCOMPARE(e.item->endState(), DownloadItem::EndState::Cancelled);
         QCOMPARE(e.ending(), u"Cancelled|"_s);
@@ -113,11 +104,10 @@ private Q_SLOTS:
     void interruptedDownloadIsReportedAsFailed()
     {
         EngineDownload e(u"cut.bin"_s, 20000);
-        QVERIFY(e.item && e.item->bytesReceived() == 20000);
+        QVERIFY(e.arrived);
         e.server.removeRoute("/cut.bin"); // gone, so the engine cannot resume it
         e.server.abortConnections();
-        QTRY_COMPARE_WITH_TIMEOUT(e.failed.count(), 1, 20000);
-        QCOMPARE(e.item->endState(), DownloadItem::EndState::Failed);
+        QTRY_COMPARE_WITH_TIMEOUT(e.item->endState(), DownloadItem::EndState::Failed, 20000);
         // The engine's retry announces the same download again: still one item and row.
         QCOMPARE(e.manager.downloadCount(), 1);
         QCOMPARE(e.dialog.table()->rowCount(), 1);
