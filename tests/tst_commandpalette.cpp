@@ -137,11 +137,6 @@ private Q_SLOTS:
     {
         env->dir.writeFile(u"history.json"_s, "[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]");
         startWindow();
-        // The cookie store works once the profile has a page.
-        QWebEnginePage page(QWebEngineProfile::defaultProfile());
-        QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
-        page.setHtml(u"<p>x</p>"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 15000);
         QWebEngineCookieStore *store = QWebEngineProfile::defaultProfile()->cookieStore();
         QSignalSpy added(store, &QWebEngineCookieStore::cookieAdded);
         QSignalSpy removed(store, &QWebEngineCookieStore::cookieRemoved);
