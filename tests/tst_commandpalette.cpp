@@ -1,4 +1,3 @@
-#include "AccountServiceStub.h"
 #include "CommandPalette.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
@@ -6,7 +5,6 @@
 #include "ServiceEndpoints.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
-#include "VPNManager.h"
 
 #include <QtTest>
 #include <QtWebEngineCore>
@@ -52,19 +50,11 @@ class TestCommandPalette : public QObject
             QTest::keyClick(palette->searchField(), Qt::Key_Down);
         QTest::keyClick(palette->searchField(), Qt::Key_Return);
     }
-    // Names of the listed rows, in list order.
     QStringList listedNames() const
     {
         QStringList out;
         for (int i = 0; i < palette->listWidget()->count(); ++i)
             out << palette->commandItems().value(palette->listWidget()->item(i)->data(Qt::UserRole).toInt()).name;
-        return out;
-    }
-    QStringList tabEntries() const
-    {
-        QStringList out;
-        for (int i = 0; i < window->tabs()->count(); ++i)
-            out << u"Switch to Tab: "_s + window->tabs()->tabText(i);
         return out;
     }
 
@@ -89,27 +79,24 @@ private Q_SLOTS:
         env.reset();
     }
 
-    // As a user reaches it: the shortcut opens the full list; typing, Return, and the
-    // chosen command's dialog opens after the palette is gone; next time it starts afresh.
-    void shortcutListTypeAndRun()
+    // As a user reaches it: the shortcut, then filtering (title or description, any case,
+    // regex characters literal), Return; the chosen dialog opens after the palette is gone.
+    void shortcutFilterAndRun()
     {
         startWindow();
-        QVERIFY(!window->palette());
         QTest::keyClick(window.get(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
         QTRY_VERIFY(window->palette() && window->palette()->isVisible());
         palette = window->palette();
-        QCOMPARE(palette->geometry().center(), window->geometry().center());
-        QCOMPARE(listedNames(),
-                 QStringList({"New Tab", "Close Tab", "Connect VPN", "Toggle AI Panel", "Developer Tools", "History",
-                              "Bookmarks", "Downloads", "Settings", "Print", "Find in Page", "Fullscreen", "Reader Mode",
-                              "Connect Iceland", "Connect USA", "Connect Germany", "Disconnect VPN", "Ghost Mode",
-                              "Wipe History", "Wipe Everything", "Privacy Dashboard", "Login / Sync Keys"})
-                     + tabEntries());
-        QCOMPARE(palette->listWidget()->selectedItems(), QList<QListWidgetItem *>{palette->listWidget()->item(0)});
+        palette->searchField()->setText(u"VpN"_s);
+        QCOMPARE(listedNames(), (QStringList{"Connect VPN", "Connect Iceland", "Connect USA", "Connect Germany",
+                                             "Disconnect VPN", "Login / Sync Keys"}));
+        palette->searchField()->setText(u"cookies"_s);
+        QCOMPARE(listedNames(), (QStringList{"Ghost Mode", "Wipe Everything"}));
+        palette->searchField()->setText(u".*"_s);
+        QCOMPARE(listedNames(), QStringList());
+        palette->searchField()->clear();
         QTRY_VERIFY(palette->searchField()->hasFocus());
         QTest::keyClicks(QApplication::focusWidget(), u"history"_s);
-        QCOMPARE(palette->listWidget()->currentItem()->text(), u"\U0001F552  History\n    View browsing history"_s);
-
         // The dialog runs modally inside the key press: look at it from the event loop.
         QString modalClass;
         bool paletteVisibleUnderDialog = true;
@@ -121,213 +108,49 @@ private Q_SLOTS:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTRY_COMPARE(modalClass, u"HistoryDialog"_s);
         QVERIFY(!paletteVisibleUnderDialog);
-        QVERIFY(!palette->isVisible());
-
-        // Same instance, query and selection reset (focus after a modal dialog is the platform's).
-        open();
-        QCOMPARE(window->palette(), palette);
-        QVERIFY(palette->searchField()->text().isEmpty());
-        QCOMPARE(palette->listWidget()->count(), 22 + window->tabs()->count());
-        QCOMPARE(palette->listWidget()->currentRow(), 0);
-        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
-        QVERIFY(!palette->isVisible());
     }
 
-    void filtering_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<bool>("withTabs");
-        QTest::newRow("VpN") << "VpN"
-                             << QStringList{"Connect VPN", "Connect Iceland", "Connect USA", "Connect Germany",
-                                            "Disconnect VPN", "Login / Sync Keys"} << false;
-        QTest::newRow("TAB") << "TAB" << QStringList{"New Tab", "Close Tab"} << true;
-        QTest::newRow("description") << "cookies" << QStringList{"Ghost Mode", "Wipe Everything"} << false;
-        QTest::newRow("not across fields") << "iceland vpn" << QStringList() << false;
-        QTest::newRow("regex chars literal") << ".*" << QStringList() << false;
-        QTest::newRow("icon not searched") << "\U0001F1EE" << QStringList() << false;
-    }
-    void filtering()
-    {
-        QFETCH(QString, query);
-        QFETCH(QStringList, expected);
-        QFETCH(bool, withTabs);
-        startWindow();
-        open();
-        palette->searchField()->setText(query); // typing is covered by keys()
-        QCOMPARE(listedNames(), expected + (withTabs ? tabEntries() : QStringList()));
-        QCOMPARE(palette->listWidget()->currentRow(), expected.isEmpty() ? -1 : 0);
-    }
-
-    void keys()
-    {
-        startWindow();
-        open();
-        QLineEdit *field = palette->searchField();
-        QTest::keyClicks(field, u"vpn: connect "_s);
-        QCOMPARE(palette->listWidget()->count(), 3);
-        // Up and Down move the selection, stopping at the ends, not the text cursor.
-        QList<int> rows;
-        for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
-            QTest::keyClick(field, key);
-            rows << palette->listWidget()->currentRow();
-        }
-        QCOMPARE(rows, (QList<int>{0, 1, 2, 2, 1}));
-        QTest::keyClick(field, Qt::Key_Backspace);
-        QTest::keyClicks(field, u"zzz"_s);
-        QCOMPARE(field->text(), u"vpn: connectzzz"_s);
-        // Without a match the keys do nothing.
-        for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Return, Qt::Key_Enter}) {
-            QTest::keyClick(field, key);
-            QVERIFY(palette->isVisible());
-            QCOMPARE(palette->listWidget()->currentRow(), -1);
-        }
-        QTest::keyClick(field, Qt::Key_Escape);
-        QVERIFY(!palette->isVisible());
-    }
-
-    // Keypad Enter runs the selection too; single-click desktops report a click as
-    // clicked and activated: it runs once. The palette is hidden, not deleted.
-    void enterAndClickRunOnce()
-    {
-        startWindow();
-        for (int click = 0; click < 2; ++click) {
-            open();
-            QTest::keyClicks(palette->searchField(), u"open a new browser tab"_s);
-            QCOMPARE(palette->listWidget()->count(), 1);
-            if (click) {
-                emit palette->listWidget()->itemClicked(palette->listWidget()->item(0));
-                emit palette->listWidget()->itemActivated(palette->listWidget()->item(0));
-            } else {
-                QTest::keyClick(palette->searchField(), Qt::Key_Enter, Qt::KeypadModifier);
-            }
-            QVERIFY(!palette->isVisible() && !palette->testAttribute(Qt::WA_DeleteOnClose));
-            QCOMPARE(window->tabs()->count(), 2 + click);
-        }
-    }
-
-    // Tab entries follow the tabs at each opening; equal titles each reach their own tab;
-    // the palette is hidden before any command runs.
-    void tabEntriesAndHideBeforeRun()
+    // Equal titles each reach their own tab. Single-click desktops report a click as
+    // clicked and activated: it runs once.
+    void equalTabTitlesAndClickRunsOnce()
     {
         startWindow();
         QTabWidget *tabs = window->tabs();
         window->onNewTab();
-        tabs->setTabText(0, u"Alpha"_s);
-        tabs->setTabText(1, u"Same"_s);
-        open();
-        QCOMPARE(listedNames().mid(22), (QStringList{"Switch to Tab: Alpha", "Switch to Tab: Same"}));
-        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
-        tabs->setTabText(0, u"Renamed"_s);
         window->onNewTab();
+        tabs->setTabText(1, u"Same"_s);
         tabs->setTabText(2, u"Same"_s);
         tabs->setCurrentIndex(0);
-        open();
-        QCOMPARE(listedNames().mid(22), (QStringList{"Switch to Tab: Renamed", "Switch to Tab: Same", "Switch to Tab: Same"}));
-        QTest::keyClick(palette->searchField(), Qt::Key_Escape);
-
-        QList<bool> visibleWhenRun;
-        connect(tabs, &QTabWidget::currentChanged, palette, [&] { visibleWhenRun << palette->isVisible(); });
-        connect(window->statusBar(), &QStatusBar::messageChanged, palette,
-                [&](const QString &m) { if (!m.isEmpty()) visibleWhenRun << palette->isVisible(); });
         run(u"switch to tab: same"_s);
         QCOMPARE(tabs->currentIndex(), 1);
         run(u"switch to tab: same"_s, 1);
         QCOMPARE(tabs->currentIndex(), 2);
-        run(u"wipe history"_s);
-        QCOMPARE(visibleWhenRun, (QList<bool>{false, false, false}));
+        open();
+        QTest::keyClicks(palette->searchField(), u"open a new browser tab"_s);
+        emit palette->listWidget()->itemClicked(palette->listWidget()->item(0));
+        emit palette->listWidget()->itemActivated(palette->listWidget()->item(0));
+        QCOMPARE(tabs->count(), 4);
     }
 
-    void vpnCommandsConnectByCountry_data()
+    // The address bar stops offering wiped addresses; the profile's cookies go too.
+    void wipeEverything()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("serverId");
-        QTest::newRow("Iceland") << "connect iceland" << "is1";
-        QTest::newRow("USA") << "connect usa" << "us1";
-        QTest::newRow("Germany") << "connect germany" << "de1";
-    }
-    void vpnCommandsConnectByCountry()
-    {
-        QFETCH(QString, command);
-        QFETCH(QString, serverId);
+        env->dir.writeFile(u"history.json"_s, "[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]");
         startWindow();
-        window->vpn()->setStoredKeys(AccountServiceStub::goodKeys());
-        env->tools.clearCalls();
-        run(command);
-        QTRY_VERIFY(!env->tools.callsOf(u"wg-quick"_s).isEmpty());
-        const QString call = env->tools.callsOf(u"wg-quick"_s).first();
-        QVERIFY2(call.startsWith(u"wg-quick up "_s) && call.endsWith(u"/orvex_"_s + serverId + u".conf"_s), qPrintable(call));
-    }
-
-    void wipingData_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QStringList>("emptied");
-        QTest::newRow("history") << "wipe history" << "History cleared!" << QStringList{"history.json"};
-        QTest::newRow("everything") << "wipe everything" << "All data cleared!"
-                                    << QStringList{"history.json", "bookmarks.json", "passwords.json", "session.json"};
-    }
-    void wipingData()
-    {
-        QFETCH(QString, command);
-        QFETCH(QStringList, emptied);
-        const QHash<QString, QByteArray> seeded{
-            {"history.json", "[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]"},
-            {"bookmarks.json", "[{\"added\":\"2025-03-01T14:05:09\",\"title\":\"B\",\"url\":\"https://b.example/\"}]"},
-            {"passwords.json", "[{\"added\":\"2025-03-01T14:05:09\",\"password\":\"cHc=\",\"url\":\"https://c.example/\",\"username\":\"u\"}]"},
-            {"settings.json", "{\"theme\":\"dark\"}"}};
-        for (auto it = seeded.cbegin(); it != seeded.cend(); ++it)
-            env->dir.writeFile(it.key(), it.value());
-        startWindow();
-        const QAbstractItemModel *completions = window->addressBar()->completer()->model();
-        QVERIFY(!completions->match(completions->index(0, 0), Qt::DisplayRole, u"https://a.example/"_s).isEmpty());
-        run(command);
-        QTEST(window->statusBar()->currentMessage(), "message");
-        for (auto it = seeded.cbegin(); it != seeded.cend(); ++it) {
-            const QJsonDocument doc = QJsonDocument::fromJson(env->dir.readFile(it.key()));
-            if (emptied.contains(it.key()))
-                QVERIFY2(doc.isArray() && doc.array().isEmpty(), qPrintable(it.key()));
-            else
-                QCOMPARE(env->dir.readFile(it.key()), it.value());
-        }
-        // Wiped addresses are no longer offered by the address bar.
-        for (int row = 0; row < completions->rowCount(); ++row) {
-            const QString entry = completions->index(row, 0).data().toString();
-            QVERIFY2(!entry.contains("a.example"_L1), qPrintable(entry));
-            QVERIFY2(!entry.contains("b.example"_L1) || !emptied.contains("bookmarks.json"_L1), qPrintable(entry));
-        }
-    }
-
-    void wipeEverythingDropsCookies()
-    {
-        startWindow();
-        // The cookie store works once the profile has a page.
-        QWebEnginePage page(QWebEngineProfile::defaultProfile());
-        QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
-        page.setHtml(u"<p>x</p>"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 15000);
         QWebEngineCookieStore *store = QWebEngineProfile::defaultProfile()->cookieStore();
         QSignalSpy added(store, &QWebEngineCookieStore::cookieAdded);
         QSignalSpy removed(store, &QWebEngineCookieStore::cookieRemoved);
-        QNetworkCookie cookie("session", "secret");
-        cookie.setDomain(u"tracker.example"_s);
-        cookie.setPath(u"/"_s);
-        store->setCookie(cookie, QUrl(u"https://tracker.example/"_s));
+        store->setCookie(QNetworkCookie::parseCookies("session=secret; Domain=tracker.example; Path=/").first(),
+                         QUrl(u"https://tracker.example/"_s));
         QTRY_COMPARE(added.size(), 1);
+        const QAbstractItemModel *completions = window->addressBar()->completer()->model();
+        const auto offered = [&] { return completions->match(completions->index(0, 0), Qt::DisplayRole, u"a.example"_s, 1, Qt::MatchContains); };
+        QCOMPARE(offered().size(), 1);
         run(u"wipe everything"_s);
+        QCOMPARE(window->statusBar()->currentMessage(), u"All data cleared!"_s);
+        QVERIFY(offered().isEmpty());
         QTRY_VERIFY(!removed.isEmpty());
         QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
-    }
-
-    void withoutWindow()
-    {
-        CommandPalette orphan(nullptr);
-        orphan.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&orphan));
-        QCOMPARE(orphan.commandItems().size(), 22);
-        for (const CommandPalette::CommandItem &item : orphan.commandItems())
-            item.action(); // every target is missing: nothing happens
     }
 };
 
