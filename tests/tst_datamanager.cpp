@@ -31,19 +31,17 @@ private Q_SLOTS:
         TempDataDir dir;
         const QJsonArray session{QJsonObject{{"url", "https://a.test/"}, {"pinned", true}}};
         const QJsonObject settings{{"adBlocking", false}};
-        {
-            DataManager dm;
-            for (const char *url : {"https://a/", "https://b/", "https://a/"}) {
-                dm.addBookmark(url, "Bee");
-                dm.addHistory(url, "Aitch");
-            }
-            dm.setSettings(settings);
-            dm.setSession(session);
-        }
         DataManager dm;
-        QCOMPARE(urlsOf(dm.getBookmarks()) + urlsOf(dm.getHistory()), (QStringList{"https://a/", "https://b/", "https://a/", "https://b/"}));
-        QCOMPARE(dm.getSettings(), settings); // replaced, not merged with the defaults
-        QCOMPARE(dm.getSession(), session);
+        for (const char *url : {"https://a/", "https://b/", "https://a/"}) {
+            dm.addBookmark(url, "Bee");
+            dm.addHistory(url, "Aitch");
+        }
+        dm.setSettings(settings);
+        dm.setSession(session);
+        const DataManager again;
+        QCOMPARE(urlsOf(again.getBookmarks()) + urlsOf(again.getHistory()), (QStringList{"https://a/", "https://b/", "https://a/", "https://b/"}));
+        QCOMPARE(again.getSettings(), settings); // replaced, not merged with the defaults
+        QCOMPARE(again.getSession(), session);
     }
 
     void historyIsCappedOnLoadAndAdd()

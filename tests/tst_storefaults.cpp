@@ -80,9 +80,9 @@ private Q_SLOTS:
             QProcess writer;
             writer.start(QCoreApplication::applicationFilePath(), {"--write", dir.configDir(), QString::number(last + 1)});
             QVERIFY(writer.waitForReadyRead(20000));
-            const QByteArray ready = writer.readLine().trimmed();
             // A random moment within the next few saves; the point of the test, not a wait.
-            QThread::usleep(QRandomGenerator::global()->bounded(3 * qMax<qint64>(1, ready.mid(6).toLongLong())));
+            const qint64 microsPerSave = qMax<qint64>(1, writer.readLine().mid(6).trimmed().toLongLong());
+            QThread::usleep(QRandomGenerator::global()->bounded(3 * microsPerSave));
             QCOMPARE(::kill(pid_t(writer.processId()), SIGKILL), 0);
             QVERIFY(writer.waitForFinished(10000));
 
