@@ -1,9 +1,12 @@
 #include "BrowserWindow.h"
 
 #include "DevTools.h"
+#include "ErrorPage.h"
 #include "FaviconManager.h"
 #include "PrivacyEngine.h"
 #include "StoreFile.h"
+#include "VpnGate.h"
+#include "WebPage.h"
 
 #include <QDesktopServices>
 #include <QList>
@@ -13,9 +16,12 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QDataStream>
+#include <QStackedLayout>
 #include <QTimer>
-#include <QVBoxLayout>
+#include <QWebEngineCertificateError>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -45,29 +51,33 @@ QList<QPointer<QWebEngineView>> &printingOrphans()
 }
 }
 
-BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings, FaviconManager *favicons)
+BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings, FaviconManager *favicons,
+                             QWebEngineProfile *profile)
     : QWidget(parent)
 {
     privacyEngine = new PrivacyEngine(this);
     privacyEngine->applySettings(privacySettings);
     faviconManager = favicons ? favicons : new FaviconManager(this);
 
-    layout = new QVBoxLayout(this);
+    layout = new QStackedLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     view = new QWebEngineView(this);
+    webPage = new WebPage(profile ? profile : QWebEngineProfile::defaultProfile(), view);
+    view->setPage(webPage);
     view->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
     // The tab's icon comes from the favicon manager; the engine's own fetch
     // would ask every site for it a second time.
     view->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    view->settings()->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
     privacyEngine->applyPrivacySettings(view);
 
-    QWebEngineProfile *profile = view->page()->profile();
+    QWebEngineProfile *webProfile = webPage->profile();
     // Profile-wide: the first tab sets it, later tabs find it set.
     const QString userAgent = QString::fromLatin1(kUserAgent);
-    if (profile->httpUserAgent() != userAgent)
-        profile->setHttpUserAgent(userAgent);
+    if (webProfile->httpUserAgent() != userAgent)
+        webProfile->setHttpUserAgent(userAgent);
     // The profile is shared by every tab: each download must leave through one tab only.
-    connect(profile, &QWebEngineProfile::downloadRequested, this, &BrowserWindow::onProfileDownload);
+    connect(webProfile, &QWebEngineProfile::downloadRequested, this, &BrowserWindow::onProfileDownload);
     liveTabs().append(this);
 
     layout->addWidget(view);
@@ -77,6 +87,15 @@ BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings
     connect(view, &QWebEngineView::loadStarted, this, &BrowserWindow::onLoadStarted);
     connect(view, &QWebEngineView::loadFinished, this, &BrowserWindow::onLoadFinished);
     connect(faviconManager, &FaviconManager::faviconLoaded, this, &BrowserWindow::onFaviconLoaded);
+
+    connect(webPage, &WebPage::navigationRefused, this, [this](const QUrl &url) { showVPNWarning(url); });
+    connect(webPage, &WebPage::certificateErrorRaised, this, &BrowserWindow::onCertificateError);
+    connect(webPage, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) { onRenderProcessTerminated(status); });
+    connect(webPage, &QWebEnginePage::fullScreenRequested, this, &BrowserWindow::fullScreenRequested);
+    // The back and forward actions follow the page's history as it changes.
+    for (QWebEnginePage::WebAction action : {QWebEnginePage::Back, QWebEnginePage::Forward})
+        connect(webPage->action(action), &QAction::changed, this, &BrowserWindow::navigationStateChanged);
 }
 
 BrowserWindow::~BrowserWindow()
@@ -118,27 +137,80 @@ void BrowserWindow::onProfileDownload(QWebEngineDownloadRequest *download)
         return;
     }
     // No tab owns the page (a closed tab, a popup, the engine itself): the
-    // oldest live tab relays it.
+    // oldest live tab of the same profile relays it.
     for (BrowserWindow *tab : liveTabs()) {
         if (origin && tab->view->page() == origin)
             return;
     }
-    if (!liveTabs().isEmpty() && liveTabs().first() == this)
-        emit downloadRequested(download);
+    const QWebEngineProfile *profile = webPage->profile();
+    for (BrowserWindow *tab : liveTabs()) {
+        if (tab->webPage->profile() != profile)
+            continue;
+        if (tab == this)
+            emit downloadRequested(download);
+        return;
+    }
 }
 
 void BrowserWindow::loadUrl(const QUrl &url)
 {
+    // The page would refuse it too; refusing here keeps the favicon fetch
+    // from leaving as well.
+    if (!VpnGate::allows(url)) {
+        showVPNWarning(url);
+        return;
+    }
     warningRequested = false;
+    hideErrorPage();
     view->load(url);
     faviconManager->loadFavicon(url);
 }
 
 void BrowserWindow::goBack() { view->back(); }
 void BrowserWindow::goForward() { view->forward(); }
-void BrowserWindow::reload() { view->reload(); }
 bool BrowserWindow::canGoBack() const { return view->history()->canGoBack(); }
 bool BrowserWindow::canGoForward() const { return view->history()->canGoForward(); }
+
+void BrowserWindow::reload()
+{
+    hideErrorPage();
+    view->reload();
+}
+
+void BrowserWindow::reloadBypassingCache()
+{
+    hideErrorPage();
+    view->triggerPageAction(QWebEnginePage::ReloadAndBypassCache);
+}
+
+void BrowserWindow::stop()
+{
+    view->stop();
+}
+
+QByteArray BrowserWindow::saveHistory() const
+{
+    QByteArray data;
+    QDataStream out(&data, QIODevice::WriteOnly);
+    out << *view->history();
+    return data;
+}
+
+bool BrowserWindow::restoreHistory(const QByteArray &data)
+{
+    // A list whose current entry would leave without a tunnel is not
+    // restored: restoring loads that entry at once.
+    QDataStream probe(data);
+    QWebEngineView scratch;
+    probe >> *scratch.history();
+    if (probe.status() != QDataStream::Ok || scratch.history()->count() == 0)
+        return false;
+    if (!VpnGate::allows(scratch.history()->currentItem().url()))
+        return false;
+    QDataStream in(data);
+    in >> *view->history();
+    return in.status() == QDataStream::Ok;
+}
 QUrl BrowserWindow::url() const { return view->url(); }
 QString BrowserWindow::title() const { return view->title(); }
 
@@ -263,6 +335,7 @@ void BrowserWindow::showVPNWarning(const QUrl &refused)
     else if (!current.isEmpty() && current.toString() != vpnWarningAddress())
         pendingUrl = current;
     warningRequested = true;
+    hideErrorPage();
     view->setHtml(vpnWarningHtml(), QUrl(vpnWarningAddress()));
 }
 
@@ -295,8 +368,81 @@ void BrowserWindow::onUrlChanged(const QUrl &url)
 }
 
 void BrowserWindow::onTitleChanged(const QString &title) { emit titleChanged(title); }
-void BrowserWindow::onLoadStarted() { emit loadStarted(); }
-void BrowserWindow::onLoadFinished(bool ok) { emit loadFinished(ok); }
+
+void BrowserWindow::onLoadStarted()
+{
+    loading = true;
+    emit loadStarted();
+    emit navigationStateChanged();
+}
+
+void BrowserWindow::onLoadFinished(bool ok)
+{
+    loading = false;
+    emit loadFinished(ok);
+    emit navigationStateChanged();
+}
+
+ErrorPage *BrowserWindow::ensureErrorPage()
+{
+    if (!errorView) {
+        errorView = new ErrorPage(this);
+        layout->addWidget(errorView);
+        connect(errorView, &ErrorPage::reloadClicked, this, &BrowserWindow::reload);
+        connect(errorView, &ErrorPage::backToSafetyClicked, this, [this] {
+            if (pendingCertificate)
+                pendingCertificate->rejectCertificate();
+            pendingCertificate.reset();
+            hideErrorPage();
+            if (canGoBack())
+                goBack();
+        });
+        connect(errorView, &ErrorPage::continueClicked, this, [this] {
+            if (!pendingCertificate || !pendingCertificate->isOverridable())
+                return;
+            WebPage::rememberCertificateException(pendingCertificate->url(), pendingCertificate->type());
+            pendingCertificate->acceptCertificate();
+            pendingCertificate.reset();
+            hideErrorPage();
+        });
+    }
+    return errorView;
+}
+
+bool BrowserWindow::isShowingErrorPage() const
+{
+    return errorView && layout->currentWidget() == errorView;
+}
+
+void BrowserWindow::hideErrorPage()
+{
+    // A question left open is answered no: the page moves on without it.
+    if (pendingCertificate)
+        pendingCertificate->rejectCertificate();
+    pendingCertificate.reset();
+    if (isShowingErrorPage())
+        layout->setCurrentWidget(view);
+}
+
+void BrowserWindow::onCertificateError(const QWebEngineCertificateError &error)
+{
+    ErrorPage *page = ensureErrorPage();
+    if (pendingCertificate)
+        pendingCertificate->rejectCertificate();
+    pendingCertificate = error;
+    page->showCertificateError(error.url().host(QUrl::FullyDecoded), error.description(), error.isOverridable());
+    layout->setCurrentWidget(page);
+}
+
+void BrowserWindow::onRenderProcessTerminated(int status)
+{
+    if (status == QWebEnginePage::NormalTerminationStatus)
+        return;
+    loading = false;
+    ensureErrorPage()->showCrashed();
+    layout->setCurrentWidget(errorView);
+    emit navigationStateChanged();
+}
 
 void BrowserWindow::onFaviconLoaded(const QUrl &pageUrl, const QPixmap &icon)
 {

@@ -2,15 +2,22 @@
 
 #include <QJsonObject>
 #include <QPixmap>
+#include <QWebEngineCertificateError>
+#include <QWebEngineFullScreenRequest>
+
+#include <optional>
 #include <QUrl>
 #include <QWidget>
 
 class DevTools;
+class ErrorPage;
 class FaviconManager;
 class PrivacyEngine;
-class QVBoxLayout;
+class QStackedLayout;
 class QWebEngineDownloadRequest;
+class QWebEngineProfile;
 class QWebEngineView;
+class WebPage;
 
 // The content of one tab: a web view with its own privacy engine, favicon
 // fetcher, optional developer tools, zoom, reader-mode and mute state.
@@ -21,23 +28,34 @@ public:
     // privacySettings: the stored settings object; the tab's privacy engine
     // starts from it (a missing switch counts as on) before any page loads.
     // `favicons` is shared by the window's tabs (one cache, one network
-    // manager); without it the tab keeps a manager of its own.
+    // manager); without it the tab keeps a manager of its own. `profile` is
+    // the web profile of the tab's window (the default profile when null).
     explicit BrowserWindow(QWidget *parent = nullptr, const QJsonObject &privacySettings = QJsonObject(),
-                           FaviconManager *favicons = nullptr);
+                           FaviconManager *favicons = nullptr, QWebEngineProfile *profile = nullptr);
     ~BrowserWindow() override;
 
     static QString vpnWarningAddress() { return QStringLiteral("about:vpn-required"); }
     static QString vpnWarningHtml();
     static QString readerModeScript();
 
+    // Loads url, or shows the VPN warning in its place while the gate refuses it.
     void loadUrl(const QUrl &url);
     void goBack();
     void goForward();
     void reload();
+    void reloadBypassingCache();
+    void stop();
     bool canGoBack() const;
     bool canGoForward() const;
+    bool isLoading() const { return loading; }
     QUrl url() const;
     QString title() const;
+
+    // The page's back/forward list, to reopen a closed tab where it was.
+    QByteArray saveHistory() const;
+    // Restores a list saved by saveHistory(); false (and nothing loaded) when
+    // the data is unusable or the current entry may not be loaded now.
+    bool restoreHistory(const QByteArray &data);
 
     void findInPage(const QString &text);
     void findNext();
@@ -80,7 +98,11 @@ public:
     QString sessionUrl() const;
 
     QWebEngineView *webView() const { return view; }
+    WebPage *page() const { return webPage; }
     PrivacyEngine *privacy() const { return privacyEngine; }
+    // Shown instead of the page after a certificate error or a crash; null until needed.
+    ErrorPage *errorPage() const { return errorView; }
+    bool isShowingErrorPage() const;
 
 Q_SIGNALS:
     void urlChanged(const QUrl &url);
@@ -90,6 +112,10 @@ Q_SIGNALS:
     void faviconChanged(const QPixmap &pixmap);
     void zoomFactorChanged(double factor);
     void downloadRequested(QWebEngineDownloadRequest *download);
+    // The page asks for the whole screen for its view (or to leave it).
+    void fullScreenRequested(QWebEngineFullScreenRequest request);
+    // Back/forward possibilities or the loading state changed.
+    void navigationStateChanged();
 
 private Q_SLOTS:
     void onUrlChanged(const QUrl &url);
@@ -101,9 +127,17 @@ private Q_SLOTS:
 private:
     void onProfileDownload(QWebEngineDownloadRequest *download);
     void renderPdf(const QString &filePath, bool openWhenDone);
+    void onCertificateError(const QWebEngineCertificateError &error);
+    void onRenderProcessTerminated(int status);
+    ErrorPage *ensureErrorPage();
+    void hideErrorPage();
 
-    QVBoxLayout *layout = nullptr;
+    QStackedLayout *layout = nullptr;
     QWebEngineView *view = nullptr;
+    WebPage *webPage = nullptr;
+    ErrorPage *errorView = nullptr;
+    std::optional<QWebEngineCertificateError> pendingCertificate;
+    bool loading = false;
     PrivacyEngine *privacyEngine = nullptr;
     DevTools *devTools = nullptr;
     FaviconManager *faviconManager = nullptr;

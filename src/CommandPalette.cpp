@@ -5,6 +5,7 @@
 #include "DataManager.h"
 #include "VPNManager.h"
 
+#include <QHash>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -54,7 +55,29 @@ bool CommandPalette::matches(const QString &query, const QString &name, const QS
 
 QString CommandPalette::rowText(const CommandItem &item)
 {
-    return item.icon + QStringLiteral("  ") + item.name + QStringLiteral("\n    ") + item.description;
+    const QString shortcut = shortcutFor(item.name);
+    const QString key = shortcut.isEmpty() ? QString() : QStringLiteral("   (") + shortcut + QLatin1Char(')');
+    return item.icon + QStringLiteral("  ") + item.name + key + QStringLiteral("\n    ") + item.description;
+}
+
+QString CommandPalette::shortcutFor(const QString &name)
+{
+    static const QHash<QString, QString> keys{
+        {QStringLiteral("New Tab"), QStringLiteral("Ctrl+T")},
+        {QStringLiteral("Close Tab"), QStringLiteral("Ctrl+W")},
+        {QStringLiteral("Reopen Closed Tab"), QStringLiteral("Ctrl+Shift+T")},
+        {QStringLiteral("Reload"), QStringLiteral("F5")},
+        {QStringLiteral("Developer Tools"), QStringLiteral("Ctrl+Shift+I")},
+        {QStringLiteral("History"), QStringLiteral("Ctrl+H")},
+        {QStringLiteral("Bookmark This Page"), QStringLiteral("Ctrl+D")},
+        {QStringLiteral("Downloads"), QStringLiteral("Ctrl+J")},
+        {QStringLiteral("Print"), QStringLiteral("Ctrl+P")},
+        {QStringLiteral("Find in Page"), QStringLiteral("Ctrl+F")},
+        {QStringLiteral("Fullscreen"), QStringLiteral("F11")},
+        {QStringLiteral("Reset Zoom"), QStringLiteral("Ctrl+0")},
+        {QStringLiteral("Ghost Mode"), QStringLiteral("Ctrl+Shift+N")},
+    };
+    return keys.value(name);
 }
 
 void CommandPalette::showStatus(const QString &message)
@@ -90,6 +113,14 @@ void CommandPalette::populateCommands()
              if (w && w->tabWidget && w->tabWidget->currentIndex() >= 0)
                  w->onCloseTab(w->tabWidget->currentIndex());
          }},
+        {QStringLiteral("Reopen Closed Tab"), QStringLiteral("Bring back the last closed tab"),
+         QStringLiteral("\u21A9\uFE0F"), slot(&MainWindow::onReopenClosedTab)},
+        {QStringLiteral("Reload"), QStringLiteral("Reload the current page"), QStringLiteral("\U0001F504"),
+         slot(&MainWindow::onReloadClicked)},
+        {QStringLiteral("Bookmark This Page"), QStringLiteral("Add the current page to the bookmarks"),
+         QStringLiteral("\u2B50"), slot(&MainWindow::onBookmarkCurrentPage)},
+        {QStringLiteral("Reset Zoom"), QStringLiteral("Show the page at its normal size"),
+         QStringLiteral("\U0001F50E"), slot(&MainWindow::onZoomReset)},
         {QStringLiteral("Connect VPN"), QStringLiteral("Open VPN dialog"), QStringLiteral("\U0001F512"),
          slot(&MainWindow::onVPNDialog)},
         {QStringLiteral("Toggle AI Panel"), QStringLiteral("Show/Hide Orvex AI"), QStringLiteral("\U0001F916"),
@@ -121,7 +152,7 @@ void CommandPalette::populateCommands()
         {QStringLiteral("Disconnect VPN"), QStringLiteral("Disconnect from VPN"), QStringLiteral("\U0001F513"),
          slot(&MainWindow::onVPNDisconnect)},
         {QStringLiteral("Ghost Mode"), QStringLiteral("Enable stealth browsing (clear cookies + private)"),
-         QStringLiteral("\U0001F47B"), slot(&MainWindow::onPrivacyDashboard)},
+         QStringLiteral("\U0001F47B"), slot(&MainWindow::onPrivateWindow)},
         {QStringLiteral("Wipe History"), QStringLiteral("Clear all browsing history"),
          QStringLiteral("\U0001F5D1\uFE0F"),
          [this, w] {

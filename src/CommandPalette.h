@@ -34,8 +34,10 @@ public:
     // Case-insensitive substring search over the title, then the description.
     // An empty query matches everything.
     static bool matches(const QString &query, const QString &name, const QString &description);
-    // The two-line text of a list row.
+    // The two-line text of a list row, with the command's key when it has one.
     static QString rowText(const CommandItem &item);
+    // The main window's key for the command of that name, or "".
+    static QString shortcutFor(const QString &name);
 
     const QList<CommandItem> &commandItems() const { return commands; }
     QLineEdit *searchField() const { return searchInput; }

@@ -125,8 +125,18 @@ void DataManager::saveJson(const QString &path, const QJsonDocument &doc, bool s
         qWarning().noquote() << "DataManager: could not write" << path << "- the change is kept in memory only";
 }
 
-void DataManager::saveBookmarks() { saveJson(getBookmarksPath(), QJsonDocument(bookmarks), false); }
-void DataManager::saveHistory() { saveJson(getHistoryPath(), QJsonDocument(history), false); }
+// Every change of the two collections ends in its save: listeners hear of it there.
+void DataManager::saveBookmarks()
+{
+    saveJson(getBookmarksPath(), QJsonDocument(bookmarks), false);
+    emit bookmarksChanged();
+}
+
+void DataManager::saveHistory()
+{
+    saveJson(getHistoryPath(), QJsonDocument(history), false);
+    emit historyChanged();
+}
 void DataManager::savePasswords() { saveJson(getPasswordsPath(), QJsonDocument(passwords), true); }
 void DataManager::saveSettings() { saveJson(getSettingsPath(), QJsonDocument(settings), false); }
 void DataManager::saveSession() { saveJson(getSessionPath(), QJsonDocument(session), false); }

@@ -72,6 +72,12 @@ public:
     static QJsonArray withoutMatching(const QJsonArray &records, const QString &key, const QString &value);
     static QJsonArray withVisit(QJsonArray history, const QJsonObject &record, int cap = MaxHistoryEntries);
 
+Q_SIGNALS:
+    // After every change of the collection, whoever made it (the address
+    // bar's completion follows them).
+    void bookmarksChanged();
+    void historyChanged();
+
 private:
     QString folderPath(const QString &suffix) const;
     void loadBookmarks();

@@ -1,5 +1,7 @@
 #include "FaviconManager.h"
 
+#include "VpnGate.h"
+
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
@@ -79,7 +81,8 @@ QPixmap FaviconManager::decodeIcon(const QByteArray &data)
 
 void FaviconManager::loadFavicon(const QUrl &pageUrl)
 {
-    if (!isFetchable(pageUrl))
+    // Our own fetch leaves outside the engine: it asks the kill switch too.
+    if (!isFetchable(pageUrl) || !VpnGate::allows(faviconUrl(pageUrl)))
         return;
     const QString key = cacheKey(pageUrl);
     if (const QPixmap *cached = cache.object(key)) {

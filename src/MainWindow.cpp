@@ -3,6 +3,7 @@
 #include "AccountSyncManager.h"
 #include "BookmarksDialog.h"
 #include "BrowserWindow.h"
+#include "ClosedTabs.h"
 #include "CommandPalette.h"
 #include "DataManager.h"
 #include "DownloadDialog.h"
@@ -18,11 +19,16 @@
 #include "ServiceEndpoints.h"
 #include "SettingsDialog.h"
 #include "SidePanel.h"
+#include "PopupWindow.h"
 #include "TabStripUpdater.h"
 #include "VPNManager.h"
+#include "VpnGate.h"
+#include "WebPage.h"
 
+#include <QCloseEvent>
 #include <QCompleter>
 #include <QDialog>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QJsonArray>
@@ -30,6 +36,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QHostAddress>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
@@ -38,9 +46,13 @@
 #include <QStringListModel>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCookieStore>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineHistory>
 #include <QWebEngineProfile>
+#include <QWebEngineView>
 
 namespace {
 const int kTabTextLength = 25;
@@ -50,9 +62,12 @@ QString homePage()
     return ServiceEndpoints::accountUrl();
 }
 
-bool isWebAddress(const QUrl &url)
+// Menus show the window's key for a command; the window's shortcut does the work.
+void showShortcut(QAction *action, const QString &key)
 {
-    return url.scheme().startsWith(QLatin1String("http"));
+    action->setShortcut(QKeySequence(key));
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
 }
 }
 
@@ -60,17 +75,17 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
     vpnManager = new VPNManager(this);
+    VpnGate::follow(vpnManager);
     dataManager = new DataManager(this);
     downloadManager = new DownloadManager(this);
     searchManager = new SearchManager(this);
     faviconManager = new FaviconManager(this);
+    closedTabList = new ClosedTabs(QFileInfo(dataManager->getSessionPath()).absolutePath()
+                                       + QStringLiteral("/closed_tabs.json"),
+                                   this);
 
     setWindowTitle(QStringLiteral("OrvexBrowser"));
-    resize(1200, 800);
-
-    setupUI();
-    applyCyberpunkTheme();
-    setupVPN();
+    init();
 
     accountSyncManager = new AccountSyncManager(vpnManager, this);
     connect(accountSyncManager, &AccountSyncManager::syncFinished, this,
@@ -85,9 +100,108 @@ MainWindow::MainWindow(QWidget *parent)
     }
 }
 
+MainWindow::MainWindow(MainWindow *primary, bool)
+    : QMainWindow(nullptr)
+    , primaryWindow(primary)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    vpnManager = primary->vpnManager;
+    dataManager = primary->dataManager;
+    downloadManager = primary->downloadManager;
+    searchManager = primary->searchManager;
+    accountSyncManager = primary->accountSyncManager;
+    // Nothing of this window reaches the disk: no icon cache shared with the
+    // other windows, cookies and cache in memory, closed tabs in memory.
+    faviconManager = new FaviconManager(this);
+    privateProfile = new QWebEngineProfile(this);
+    closedTabList = new ClosedTabs(QString(), this);
+
+    setWindowTitle(QStringLiteral("OrvexBrowser — Ghost Mode"));
+    init();
+    onNewTab();
+    updateVPNStatus();
+}
+
+void MainWindow::init()
+{
+    resize(1200, 800);
+    setupUI();
+    applyCyberpunkTheme();
+    if (isPrivate()) {
+        // Marked at a glance: another toolbar colour and the ghost's label.
+        setStyleSheet(styleSheet()
+                      + QStringLiteral("#toolbarWidget { background: #221433; border-bottom: 1px solid #6b3fa0; }"
+                                       "#ghostLabel { color: #e0c8ff; background: #4b2a78; padding: 4px 12px;"
+                                       " border-radius: 4px; font-weight: 600; }"));
+    }
+    setupVPN();
+
+    sessionTimer = new QTimer(this);
+    sessionTimer->setSingleShot(true);
+    sessionTimer->setInterval(1000);
+    connect(sessionTimer, &QTimer::timeout, this, &MainWindow::saveSession);
+    // Deletions and clears made anywhere (dialogs, palette) reach the completion at once.
+    completionTimer = new QTimer(this);
+    completionTimer->setSingleShot(true);
+    completionTimer->setInterval(0);
+    connect(completionTimer, &QTimer::timeout, this, &MainWindow::updateAutocomplete);
+    connect(dataManager, &DataManager::historyChanged, completionTimer, qOverload<>(&QTimer::start));
+    connect(dataManager, &DataManager::bookmarksChanged, completionTimer, qOverload<>(&QTimer::start));
+    // The mouse's back and forward buttons, wherever in the window they are pressed.
+    qApp->installEventFilter(this);
+}
+
 MainWindow::~MainWindow()
 {
+    qApp->removeEventFilter(this);
     saveSession();
+    for (const QPointer<MainWindow> &window : std::as_const(privateWindowList))
+        delete window.data();
+    if (privateProfile) {
+        // Pages must die before their profile, which is one of our children too.
+        const QList<PopupWindow *> popups = findChildren<PopupWindow *>();
+        qDeleteAll(popups);
+        const QList<BrowserWindow *> pages = findChildren<BrowserWindow *>();
+        qDeleteAll(pages);
+        delete privateProfile;
+        privateProfile = nullptr;
+    }
+}
+
+QWebEngineProfile *MainWindow::webProfile() const
+{
+    return privateProfile ? privateProfile : QWebEngineProfile::defaultProfile();
+}
+
+QList<MainWindow *> MainWindow::privateWindows() const
+{
+    QList<MainWindow *> windows;
+    for (const QPointer<MainWindow> &window : privateWindowList) {
+        if (window)
+            windows.append(window);
+    }
+    return windows;
+}
+
+void MainWindow::onPrivateWindow()
+{
+    MainWindow *primary = primaryWindow ? primaryWindow.data() : this;
+    auto *window = new MainWindow(primary, true);
+    primary->privateWindowList.removeAll(QPointer<MainWindow>());
+    primary->privateWindowList.append(window);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing the main window ends the run: its private windows go with it.
+    if (!isPrivate()) {
+        for (MainWindow *window : privateWindows())
+            window->close();
+    }
+    QMainWindow::closeEvent(event);
 }
 
 QPalette MainWindow::darkPalette()
@@ -119,13 +233,13 @@ void MainWindow::setupUI()
     centralLayout->setContentsMargins(0, 0, 0, 0);
     centralLayout->setSpacing(0);
 
-    auto *toolbarWidget = new QWidget(centralWidget);
+    toolbarWidget = new QWidget(centralWidget);
     toolbarWidget->setObjectName(QStringLiteral("toolbarWidget"));
     toolbarLayout = new QHBoxLayout(toolbarWidget);
     toolbarLayout->setContentsMargins(12, 12, 12, 12);
     toolbarLayout->setSpacing(10);
 
-    auto iconButton = [toolbarWidget](const QString &tip, const QIcon &icon, int iconSize) {
+    auto iconButton = [this](const QString &tip, const QIcon &icon, int iconSize) {
         auto *button = new QPushButton(toolbarWidget);
         button->setToolTip(tip);
         button->setIcon(icon);
@@ -134,18 +248,32 @@ void MainWindow::setupUI()
         return button;
     };
 
+    if (isPrivate()) {
+        auto *ghost = new QLabel(QStringLiteral("👻 Ghost Mode"), toolbarWidget);
+        ghost->setObjectName(QStringLiteral("ghostLabel"));
+        ghost->setToolTip(QStringLiteral("Private window: no history, session, cookies or cache are kept"));
+        toolbarLayout->addWidget(ghost);
+    }
+
     vpnStatusLabel = new QLabel(QStringLiteral("🔴 VPN Disconnected"), toolbarWidget);
     vpnStatusLabel->setObjectName(QStringLiteral("vpnStatusLabel"));
     toolbarLayout->addWidget(vpnStatusLabel);
 
-    backButton = iconButton(QStringLiteral("Back"), IconFactory::back(), 20);
+    backButton = iconButton(QStringLiteral("Back (Alt+Left)"), IconFactory::back(), 20);
     connect(backButton, &QPushButton::clicked, this, &MainWindow::onBackClicked);
     toolbarLayout->addWidget(backButton);
-    forwardButton = iconButton(QStringLiteral("Forward"), IconFactory::forward(), 20);
+    forwardButton = iconButton(QStringLiteral("Forward (Alt+Right)"), IconFactory::forward(), 20);
     connect(forwardButton, &QPushButton::clicked, this, &MainWindow::onForwardClicked);
     toolbarLayout->addWidget(forwardButton);
-    reloadButton = iconButton(QStringLiteral("Reload"), IconFactory::reload(), 18);
-    connect(reloadButton, &QPushButton::clicked, this, &MainWindow::onReloadClicked);
+    reloadButton = iconButton(QStringLiteral("Reload (F5)"), IconFactory::reload(), 18);
+    // One button, two jobs: it stops the current tab while it loads.
+    connect(reloadButton, &QPushButton::clicked, this, [this] {
+        BrowserWindow *tab = currentBrowser();
+        if (tab && tab->isLoading())
+            onStopClicked();
+        else
+            onReloadClicked();
+    });
     toolbarLayout->addWidget(reloadButton);
 
     urlBar = new QLineEdit(toolbarWidget);
@@ -161,13 +289,13 @@ void MainWindow::setupUI()
     connect(vpnButton, &QPushButton::clicked, this, &MainWindow::onVPNDialog);
     toolbarLayout->addWidget(vpnButton);
 
-    bookmarksButton = iconButton(QStringLiteral("Bookmarks"), IconFactory::bookmark(), 20);
+    bookmarksButton = iconButton(QStringLiteral("Bookmarks (Ctrl+D adds this page)"), IconFactory::bookmark(), 20);
     connect(bookmarksButton, &QPushButton::clicked, this, &MainWindow::onBookmarks);
     toolbarLayout->addWidget(bookmarksButton);
-    historyButton = iconButton(QStringLiteral("History"), IconFactory::history(), 20);
+    historyButton = iconButton(QStringLiteral("History (Ctrl+H)"), IconFactory::history(), 20);
     connect(historyButton, &QPushButton::clicked, this, &MainWindow::onHistory);
     toolbarLayout->addWidget(historyButton);
-    QPushButton *downloadsButton = iconButton(QStringLiteral("Downloads"), IconFactory::download(), 20);
+    QPushButton *downloadsButton = iconButton(QStringLiteral("Downloads (Ctrl+J)"), IconFactory::download(), 20);
     connect(downloadsButton, &QPushButton::clicked, this, &MainWindow::onDownloads);
     toolbarLayout->addWidget(downloadsButton);
     settingsButton = iconButton(QStringLiteral("Settings"), IconFactory::settings(), 20);
@@ -193,6 +321,7 @@ void MainWindow::setupUI()
     connect(tabWidget, &QTabWidget::tabCloseRequested, this, &MainWindow::onCloseTab);
     connect(tabWidget, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     connect(tabWidget, &QTabWidget::tabBarDoubleClicked, this, [this](int) { onNewTab(); });
+    connect(tabWidget->tabBar(), &QTabBar::tabMoved, this, &MainWindow::scheduleSessionSave);
     contentLayout->addWidget(tabWidget, 1);
     sidePanel = new SidePanel(this);
     sidePanel->hide();
@@ -201,21 +330,59 @@ void MainWindow::setupUI()
 
     statusBar()->showMessage(QStringLiteral("Ready"));
 
-    auto shortcut = [this](const QKeySequence &key, void (MainWindow::*slot)()) {
+    setupShortcuts();
+
+    tabWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tabWidget, &QWidget::customContextMenuRequested, this, &MainWindow::onTabContextMenu);
+}
+
+void MainWindow::setupShortcuts()
+{
+    auto shortcut = [this](const QKeySequence &key, auto slot) {
         auto *s = new QShortcut(key, this);
         s->setContext(Qt::WindowShortcut);
         connect(s, &QShortcut::activated, this, slot);
+        return s;
+    };
+    auto shortcuts = [&](const QStringList &keys, auto slot) {
+        for (const QString &key : keys)
+            shortcut(QKeySequence(key), slot);
     };
     shortcut(QKeySequence::Find, &MainWindow::onFindInPage);
     shortcut(QKeySequence::Print, &MainWindow::onPrint);
     shortcut(QKeySequence::ZoomIn, &MainWindow::onZoomIn);
     shortcut(QKeySequence::ZoomOut, &MainWindow::onZoomOut);
-    shortcut(QKeySequence(QStringLiteral("Ctrl+Shift+I")), &MainWindow::onDevTools);
-    shortcut(QKeySequence(QStringLiteral("Ctrl+T")), &MainWindow::onNewTab);
-    shortcut(QKeySequence(QStringLiteral("Ctrl+Shift+P")), &MainWindow::onCommandPalette);
+    shortcuts({QStringLiteral("Ctrl+Shift+I")}, &MainWindow::onDevTools);
+    shortcuts({QStringLiteral("Ctrl+T")}, &MainWindow::onNewTab);
+    shortcuts({QStringLiteral("Ctrl+Shift+P")}, &MainWindow::onCommandPalette);
 
-    tabWidget->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(tabWidget, &QWidget::customContextMenuRequested, this, &MainWindow::onTabContextMenu);
+    shortcuts({QStringLiteral("Ctrl+W"), QStringLiteral("Ctrl+F4")}, [this] { onCloseTab(tabWidget->currentIndex()); });
+    shortcuts({QStringLiteral("Ctrl+Shift+T")}, &MainWindow::onReopenClosedTab);
+    shortcuts({QStringLiteral("Ctrl+Tab"), QStringLiteral("Ctrl+PgDown")}, &MainWindow::onNextTab);
+    shortcuts({QStringLiteral("Ctrl+Shift+Tab"), QStringLiteral("Ctrl+Shift+Backtab"), QStringLiteral("Ctrl+PgUp")},
+              &MainWindow::onPreviousTab);
+    for (int n = 1; n <= 9; ++n)
+        shortcuts({QStringLiteral("Ctrl+%1").arg(n)}, [this, n] { onSelectTab(n); });
+    shortcuts({QStringLiteral("Alt+Left")}, &MainWindow::onBackClicked);
+    shortcuts({QStringLiteral("Alt+Right")}, &MainWindow::onForwardClicked);
+    shortcuts({QStringLiteral("F5"), QStringLiteral("Ctrl+R")}, &MainWindow::onReloadClicked);
+    shortcuts({QStringLiteral("Ctrl+Shift+R"), QStringLiteral("Shift+F5")}, &MainWindow::onReloadBypassingCache);
+    shortcuts({QStringLiteral("Ctrl+L"), QStringLiteral("F6"), QStringLiteral("Alt+D")}, &MainWindow::onFocusAddressBar);
+    shortcuts({QStringLiteral("Ctrl+0")}, &MainWindow::onZoomReset);
+    shortcuts({QStringLiteral("Ctrl+D")}, &MainWindow::onBookmarkCurrentPage);
+    shortcuts({QStringLiteral("Ctrl+H")}, &MainWindow::onHistory);
+    shortcuts({QStringLiteral("Ctrl+J")}, &MainWindow::onDownloads);
+    shortcuts({QStringLiteral("F11")}, &MainWindow::onFullScreen);
+    shortcuts({QStringLiteral("Ctrl+Shift+N")}, &MainWindow::onPrivateWindow);
+    // Esc belongs to the page (its dialogs, its menus) except while there is
+    // something to stop or a page's full screen to leave.
+    stopShortcut = shortcut(QKeySequence(Qt::Key_Escape), [this] {
+        if (pageFullScreen)
+            leavePageFullScreen();
+        else
+            onStopClicked();
+    });
+    stopShortcut->setEnabled(false);
 }
 
 void MainWindow::applyCyberpunkTheme()
@@ -250,15 +417,54 @@ BrowserWindow *MainWindow::currentBrowser() const
     return tabWidget ? qobject_cast<BrowserWindow *>(tabWidget->currentWidget()) : nullptr;
 }
 
+namespace {
+bool isIpLiteral(const QString &host)
+{
+    return QHostAddress(host.startsWith(QLatin1Char('[')) ? host.mid(1, host.size() - 2) : host).protocol()
+        != QAbstractSocket::UnknownNetworkLayerProtocol;
+}
+}
+
 QUrl MainWindow::addressFromText(const QString &input)
 {
     const QString text = input.trimmed();
-    if (text.isEmpty() || !text.contains(QLatin1Char('.')) || text.contains(QLatin1Char(' ')))
+    static const QRegularExpression blank(QStringLiteral("\\s"));
+    if (text.isEmpty() || text.contains(blank))
         return QUrl();
-    if (text.startsWith(QLatin1String("http")) || text.startsWith(QLatin1String("about:"))
-        || text.startsWith(QLatin1String("data:")))
-        return QUrl(text, QUrl::TolerantMode);
-    return QUrl(QStringLiteral("https://") + text, QUrl::TolerantMode);
+
+    // An explicit scheme: taken as written (any letter case).
+    static const QRegularExpression explicitForm(QStringLiteral("^(https?://|file:|about:|data:)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    if (explicitForm.match(text).hasMatch()) {
+        QUrl url(text, QUrl::TolerantMode);
+        url.setScheme(url.scheme().toLower());
+        return url.isValid() ? url : QUrl();
+    }
+
+    // host[:port][/path, ?query or #fragment]
+    static const QRegularExpression hostForm(QStringLiteral(
+        "^(\\[[0-9A-Fa-f:.]+\\]|[A-Za-z0-9](?:[A-Za-z0-9.-]*[A-Za-z0-9])?)(?::([0-9]{1,5}))?(?:[/?#].*)?$"));
+    const QRegularExpressionMatch m = hostForm.match(text);
+    const QString host = m.captured(1);
+    const QString portText = m.captured(2);
+    bool named = false;
+    if (m.hasMatch()) {
+        if (!portText.isEmpty()) {
+            const int port = portText.toInt();
+            if (port < 1 || port > 65535)
+                return QUrl();
+            named = true;
+        } else {
+            named = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || isIpLiteral(host);
+        }
+    }
+    if (!named && !text.contains(QLatin1Char('.')))
+        return QUrl();
+    // Local hosts and bare IP addresses rarely have a certificate for their name.
+    const bool local = m.hasMatch()
+        && (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || isIpLiteral(host));
+    const QUrl url(QString::fromLatin1(local ? "http://" : "https://") + text, QUrl::TolerantMode);
+    return url.isValid() && !url.host().isEmpty() ? url : QUrl();
 }
 
 void MainWindow::setTabTextIfChanged(int index, const QString &text)
@@ -288,17 +494,15 @@ void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
     });
 }
 
-BrowserWindow *MainWindow::createTab(const QString &text, bool connectAll)
+BrowserWindow *MainWindow::createTab(const QString &text, bool connectAll, int index)
 {
-    auto *tab = new BrowserWindow(this, dataManager->getSettings(), faviconManager);
-    tabWidget->addTab(tab, text);
+    auto *tab = new BrowserWindow(this, dataManager->getSettings(), faviconManager, webProfile());
+    if (index < 0 || index > tabWidget->count())
+        tabWidget->addTab(tab, text);
+    else
+        tabWidget->insertTab(index, tab, text);
     connectTabBasics(tab, connectAll);
     if (connectAll) {
-        connect(tab, &BrowserWindow::loadStarted, this, [this] { reloadButton->setText(QStringLiteral("X")); });
-        connect(tab, &BrowserWindow::loadFinished, this, [this](bool) {
-            reloadButton->setIcon(IconFactory::reload());
-            reloadButton->setText(QString());
-        });
         connect(tab, &BrowserWindow::urlChanged, this, &MainWindow::onBrowserUrlChanged);
         connect(tab, &BrowserWindow::titleChanged, this, &MainWindow::onBrowserTitleChanged);
     }
@@ -307,20 +511,58 @@ BrowserWindow *MainWindow::createTab(const QString &text, bool connectAll)
     connect(tab, &BrowserWindow::downloadRequested, this, &MainWindow::onDownloadRequested);
     if (connectAll)
         connect(tab, &BrowserWindow::zoomFactorChanged, this, [](double) {});
+    connect(tab, &BrowserWindow::navigationStateChanged, this, [this, tab] {
+        if (tab == currentBrowser())
+            updateNavigationButtons();
+    });
+    connect(tab, &BrowserWindow::fullScreenRequested, this,
+            [this, tab](QWebEngineFullScreenRequest request) { onPageFullScreenRequested(tab, std::move(request)); });
+    connect(tab, &BrowserWindow::urlChanged, this, &MainWindow::scheduleSessionSave);
+    tab->page()->setWindowCreator([this, tab](QWebEnginePage::WebWindowType type) {
+        return createPageFor(tab, type);
+    });
+    scheduleSessionSave();
     return tab;
 }
 
-void MainWindow::openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated)
+QWebEnginePage *MainWindow::createPageFor(BrowserWindow *opener, int type)
+{
+    if (type == QWebEnginePage::WebDialog) {
+        // A page that keeps opening windows gets no more than a handful.
+        if (findChildren<PopupWindow *>().size() >= 20)
+            return nullptr;
+        auto *popup = new PopupWindow(webProfile(), dataManager->getSettings(), this);
+        popup->page()->setWindowCreator([this](QWebEnginePage::WebWindowType next) {
+            return createPageFor(nullptr, next);
+        });
+        popup->show();
+        return popup->page();
+    }
+    if (tabWidget->count() >= 200)
+        return nullptr;
+    // Next to its opener, after the tabs it opened before (in the order they
+    // were opened); from a popup, at the end.
+    int index = -1;
+    if (const int at = opener ? tabWidget->indexOf(opener) : -1; at >= 0) {
+        index = at + 1;
+        while (index < tabWidget->count() && tabWidget->widget(index)->property("orvexOpener").value<QObject *>() == opener)
+            ++index;
+    }
+    BrowserWindow *tab = createTab(QStringLiteral("New Tab"), true, index);
+    tab->setProperty("orvexOpener", QVariant::fromValue<QObject *>(opener));
+    if (type != QWebEnginePage::WebBrowserBackgroundTab)
+        tabWidget->setCurrentWidget(tab);
+    return tab->page();
+}
+
+void MainWindow::openUrlInTab(BrowserWindow *tab, const QUrl &url, bool)
 {
     if (!tab)
         return;
-    if (gated && isWebAddress(url) && !vpnManager->isConnected()) {
-        tab->showVPNWarning(url);
-        if (tab == currentBrowser())
-            urlBar->setText(BrowserWindow::vpnWarningAddress());
-        return;
-    }
+    // The tab's page refuses what the gate refuses and shows the warning instead.
     tab->loadUrl(url);
+    if (tab == currentBrowser() && tab->isShowingVPNWarning())
+        urlBar->setText(BrowserWindow::vpnWarningAddress());
 }
 
 void MainWindow::onNewTab()
@@ -333,15 +575,68 @@ void MainWindow::onNewTab()
         tab->showVPNWarning();
 }
 
+void MainWindow::openUrls(const QList<QUrl> &urls)
+{
+    BrowserWindow *first = nullptr;
+    for (const QUrl &url : urls) {
+        if (!url.isValid() || url.isEmpty())
+            continue;
+        BrowserWindow *tab = createTab(QStringLiteral("New Tab"), true);
+        if (!first)
+            first = tab;
+        // While no tunnel is up the tab keeps the address behind the warning
+        // page, in the session too, and goes there once the tunnel is up.
+        tab->loadUrl(url);
+    }
+    if (first)
+        tabWidget->setCurrentWidget(first);
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::onCloseTab(int index)
 {
     if (tabWidget->count() <= 1)
         return;
-    QWidget *page = tabWidget->widget(index);
+    auto *page = tabWidget->widget(index);
     if (!page)
         return;
+    if (auto *tab = qobject_cast<BrowserWindow *>(page)) {
+        if (tab == fullScreenTab)
+            leavePageFullScreen();
+        ClosedTabs::Entry entry;
+        entry.url = tab->sessionUrl();
+        entry.title = tab->title();
+        entry.pinned = tabWidget->tabBar()->tabData(index).toBool();
+        entry.index = index;
+        if (!tab->isShowingVPNWarning() && !tab->isShowingErrorPage())
+            entry.history = tab->saveHistory();
+        closedTabList->push(entry);
+    }
     tabWidget->removeTab(index);
     page->deleteLater();
+    saveSession();
+}
+
+void MainWindow::onReopenClosedTab()
+{
+    const std::optional<ClosedTabs::Entry> entry = closedTabList->takeNewest();
+    if (!entry)
+        return;
+    const int index = qBound(0, entry->index, tabWidget->count());
+    BrowserWindow *tab = createTab(entry->title.isEmpty() ? QStringLiteral("New Tab") : entry->title, true, index);
+    if (entry->pinned) {
+        tabWidget->tabBar()->setTabData(tabWidget->indexOf(tab), true);
+        tabWidget->setTabIcon(tabWidget->indexOf(tab), lockIcon());
+    }
+    tabWidget->setCurrentWidget(tab);
+    // Back where it was, with its back and forward list, when the engine
+    // takes the saved list and the gate lets its page load.
+    if (entry->history.isEmpty() || !tab->restoreHistory(entry->history))
+        openUrlInTab(tab, QUrl(entry->url, QUrl::TolerantMode), true);
     saveSession();
 }
 
@@ -350,12 +645,79 @@ void MainWindow::onTabChanged(int)
     BrowserWindow *tab = currentBrowser();
     if (!tab)
         return;
+    if (pageFullScreen && tab != fullScreenTab)
+        leavePageFullScreen();
     // A tab that stood in for a refused address goes back to it once the tunnel is up.
     if (vpnManager->isConnected() && tab->isShowingVPNWarning() && tab->refusedUrl().isValid())
         tab->loadUrl(tab->refusedUrl());
-    urlBar->setText(tab->url().toString());
-    backButton->setEnabled(tab->canGoBack());
-    forwardButton->setEnabled(tab->canGoForward());
+    urlBar->setText(tab->isShowingVPNWarning() ? BrowserWindow::vpnWarningAddress() : tab->url().toString());
+    updateNavigationButtons();
+}
+
+void MainWindow::updateNavigationButtons()
+{
+    BrowserWindow *tab = currentBrowser();
+    backButton->setEnabled(tab && tab->canGoBack());
+    forwardButton->setEnabled(tab && tab->canGoForward());
+    const bool loading = tab && tab->isLoading();
+    if (loading) {
+        reloadButton->setText(QStringLiteral("X"));
+        reloadButton->setToolTip(QStringLiteral("Stop (Esc)"));
+    } else {
+        reloadButton->setIcon(IconFactory::reload());
+        reloadButton->setText(QString());
+        reloadButton->setToolTip(QStringLiteral("Reload (F5)"));
+    }
+    stopShortcut->setEnabled(loading || pageFullScreen);
+}
+
+void MainWindow::onNextTab()
+{
+    if (const int count = tabWidget->count(); count > 1)
+        tabWidget->setCurrentIndex((tabWidget->currentIndex() + 1) % count);
+}
+
+void MainWindow::onPreviousTab()
+{
+    if (const int count = tabWidget->count(); count > 1)
+        tabWidget->setCurrentIndex((tabWidget->currentIndex() + count - 1) % count);
+}
+
+void MainWindow::onSelectTab(int number)
+{
+    const int count = tabWidget->count();
+    if (count == 0 || number < 1 || number > 9)
+        return;
+    const int index = number == 9 ? count - 1 : number - 1;
+    if (index < count)
+        tabWidget->setCurrentIndex(index);
+}
+
+void MainWindow::onStopClicked()
+{
+    if (BrowserWindow *tab = currentBrowser())
+        tab->stop();
+}
+
+void MainWindow::onReloadBypassingCache()
+{
+    if (BrowserWindow *tab = currentBrowser())
+        tab->reloadBypassingCache();
+}
+
+void MainWindow::onFocusAddressBar()
+{
+    urlBar->setFocus(Qt::ShortcutFocusReason);
+    urlBar->selectAll();
+}
+
+void MainWindow::onBookmarkCurrentPage()
+{
+    BrowserWindow *tab = currentBrowser();
+    if (!tab || tab->isShowingVPNWarning() || tab->url().isEmpty())
+        return;
+    dataManager->addBookmark(tab->url().toString(), tab->title());
+    statusBar()->showMessage(QStringLiteral("Bookmarked: ") + tab->title(), 5000);
 }
 
 void MainWindow::onBackClicked()
@@ -408,14 +770,14 @@ void MainWindow::onBrowserTitleChanged(const QString &title)
 void MainWindow::onBrowserLoadFinished(bool ok)
 {
     auto *tab = qobject_cast<BrowserWindow *>(sender());
-    if (!tab || !ok)
+    // A private window leaves no trace in the history.
+    if (!tab || !ok || isPrivate())
         return;
     const QString url = tab->url().toString();
     // The warning page is our own stand-in, not a visit.
     if (url.isEmpty() || url == BrowserWindow::vpnWarningAddress())
         return;
     dataManager->addHistory(url, tab->title());
-    updateAutocomplete();
 }
 
 void MainWindow::onBrowserFaviconChanged(const QPixmap &pixmap)
@@ -467,10 +829,87 @@ void MainWindow::onZoomReset()
 
 void MainWindow::onFullScreen()
 {
-    if (isFullScreen())
+    if (pageFullScreen)
+        leavePageFullScreen();
+    else if (isFullScreen())
         showNormal();
     else
         showFullScreen();
+}
+
+void MainWindow::onPageFullScreenRequested(BrowserWindow *tab, QWebEngineFullScreenRequest request)
+{
+    if (request.toggleOn()) {
+        // Only the tab in front may take the screen.
+        if (tab != currentBrowser()) {
+            request.reject();
+            return;
+        }
+        request.accept();
+        if (!pageFullScreen) {
+            wasFullScreenBeforePage = isFullScreen();
+            wasMaximizedBeforePage = isMaximized();
+        }
+        pageFullScreen = true;
+        fullScreenTab = tab;
+        toolbarWidget->hide();
+        tabWidget->tabBar()->hide();
+        statusBar()->hide();
+        sidePanel->setProperty("orvexWasVisible", !sidePanel->isHidden());
+        sidePanel->hide();
+        showFullScreen();
+        updateNavigationButtons();
+        return;
+    }
+    request.accept();
+    restoreFromPageFullScreen();
+}
+
+void MainWindow::leavePageFullScreen()
+{
+    if (!pageFullScreen)
+        return;
+    // The page hears of it (its video leaves full screen too); its answer
+    // finds the window already restored.
+    if (fullScreenTab)
+        fullScreenTab->webView()->triggerPageAction(QWebEnginePage::ExitFullScreen);
+    restoreFromPageFullScreen();
+}
+
+void MainWindow::restoreFromPageFullScreen()
+{
+    if (!pageFullScreen)
+        return;
+    pageFullScreen = false;
+    fullScreenTab = nullptr;
+    toolbarWidget->show();
+    tabWidget->tabBar()->show();
+    statusBar()->show();
+    if (sidePanel->property("orvexWasVisible").toBool())
+        sidePanel->show();
+    if (!wasFullScreenBeforePage) {
+        if (wasMaximizedBeforePage)
+            showMaximized();
+        else
+            showNormal();
+    }
+    updateNavigationButtons();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        const Qt::MouseButton button = mouse->button();
+        if (button == Qt::BackButton || button == Qt::ForwardButton) {
+            auto *widget = qobject_cast<QWidget *>(watched);
+            if (widget && widget->window() == this) {
+                button == Qt::BackButton ? onBackClicked() : onForwardClicked();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::onDevTools()
@@ -604,6 +1043,7 @@ void MainWindow::onBookmarks()
     menu.addSeparator();
     // Offered on an empty list too: otherwise no first bookmark could be made.
     QAction *add = menu.addAction(QStringLiteral("Add Current Page"));
+    showShortcut(add, QStringLiteral("Ctrl+D"));
     BrowserWindow *current = currentBrowser();
     add->setEnabled(current && !current->isShowingVPNWarning() && !current->url().isEmpty());
     connect(add, &QAction::triggered, this, [this] {
@@ -671,10 +1111,19 @@ void MainWindow::onFindInPage()
 
 // ---- Session and tab menu ------------------------------------------------
 
+void MainWindow::scheduleSessionSave()
+{
+    if (sessionTimer && !isPrivate())
+        sessionTimer->start();
+}
+
 void MainWindow::saveSession()
 {
-    if (!tabWidget || !dataManager)
+    // A private window's tabs are nobody's business after it closes.
+    if (!tabWidget || !dataManager || isPrivate())
         return;
+    if (sessionTimer)
+        sessionTimer->stop();
     QJsonArray session;
     for (int i = 0; i < tabWidget->count(); ++i) {
         auto *tab = qobject_cast<BrowserWindow *>(tabWidget->widget(i));
@@ -717,11 +1166,8 @@ void MainWindow::restoreSession()
         }
         QUrl address(url, QUrl::TolerantMode);
         address.setScheme(address.scheme().toLower());
-        const QString scheme = address.scheme();
-        if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !vpnManager->isConnected())
-            tab->showVPNWarning(address);
-        else
-            tab->loadUrl(address);
+        // The page refuses it behind the warning while the gate is closed.
+        tab->loadUrl(address);
     }
 }
 
@@ -756,8 +1202,13 @@ void MainWindow::onTabContextMenu(const QPoint &pos)
                 &QAction::triggered, this, [this, index, muted] { muted ? onUnmuteTab(index) : onMuteTab(index); });
     }
     menu.addSeparator();
-    connect(menu.addAction(QStringLiteral("Close Tab")), &QAction::triggered, this,
-            [this, index] { onCloseTab(index); });
+    QAction *reopen = menu.addAction(QStringLiteral("Reopen Closed Tab"));
+    showShortcut(reopen, QStringLiteral("Ctrl+Shift+T"));
+    reopen->setEnabled(closedTabList->count() > 0);
+    connect(reopen, &QAction::triggered, this, &MainWindow::onReopenClosedTab);
+    QAction *close = menu.addAction(QStringLiteral("Close Tab"));
+    showShortcut(close, QStringLiteral("Ctrl+W"));
+    connect(close, &QAction::triggered, this, [this, index] { onCloseTab(index); });
     menu.exec(tabWidget->tabBar()->mapToGlobal(pos));
 }
 
@@ -812,6 +1263,9 @@ void MainWindow::onDuplicateTab(int index)
 void MainWindow::setupVPN()
 {
     connect(vpnManager, &VPNManager::statusChanged, this, &MainWindow::onVPNStatusChanged);
+    // The main window alone reports what the VPN manager has to say.
+    if (isPrivate())
+        return;
     connect(vpnManager, &VPNManager::keysUpdated, this, [this](const QJsonObject &keys) {
         const QString user = keys.value(QLatin1String("username")).toString();
         const QString ip = keys.value(QLatin1String("wireguard")).toObject().value(QLatin1String("client_ip")).toString();
@@ -840,6 +1294,13 @@ void MainWindow::updateVPNStatus()
             // Back to the page that was refused, or home when there was none.
             const QUrl refused = tab->refusedUrl();
             tab->loadUrl(refused.isValid() ? refused : QUrl(homePage()));
+        }
+        // Tabs kept behind the warning (restored, handed over from the
+        // command line, refused in the background) go where they were headed.
+        for (int i = 0; i < tabWidget->count(); ++i) {
+            auto *other = qobject_cast<BrowserWindow *>(tabWidget->widget(i));
+            if (other && other != tab && other->isShowingVPNWarning() && other->refusedUrl().isValid())
+                other->loadUrl(other->refusedUrl());
         }
     } else {
         vpnStatusLabel->setText(QStringLiteral("🔴 VPN Disconnected"));

@@ -11,17 +11,23 @@
 
 class QCompleter;
 class QDialog;
+class QTimer;
+class QWebEngineFullScreenRequest;
+class QWebEngineProfile;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShortcut;
 class QStringListModel;
 class QTabWidget;
 class QVBoxLayout;
 class QWebEngineDownloadRequest;
+class QWebEnginePage;
 
 class AccountSyncManager;
 class BrowserWindow;
+class ClosedTabs;
 class CommandPalette;
 class DataManager;
 class DownloadManager;
@@ -40,14 +46,30 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    // A private ("Ghost Mode") window of `primary`: it shares the primary
+    // window's stores, VPN and downloads, browses on an off-the-record
+    // profile of its own and keeps no history, session or closed tabs.
+    MainWindow(MainWindow *primary, bool privateWindow);
     ~MainWindow() override;
+
+    bool isPrivate() const { return privateProfile != nullptr; }
+    QWebEngineProfile *webProfile() const;
+    QList<MainWindow *> privateWindows() const;
+
+    // Opens each address in a new tab, the first one current, and brings
+    // the window to the front (addresses handed over from the command line).
+    void openUrls(const QList<QUrl> &urls);
 
     // The application palette set by main(): dark, blue highlight.
     static QPalette darkPalette();
 
-    // Address-bar rule: text with a dot and no blank is an address ("https://"
-    // put in front unless it starts with "http", "about:" or "data:"); anything
-    // else is handed to the search engine. Returns an invalid URL for search text.
+    // Address-bar rule: text that names a place is an address, anything else
+    // is handed to the search engine (an invalid URL is returned for it).
+    // Addresses: an explicit "http://", "https://", "file:", "about:" or
+    // "data:" form (any letter case); text with a dot and no blank; and
+    // "localhost", an IP address or a host with a port, with or without a
+    // path. A bare host gets "https://" in front, localhost and IP literals
+    // "http://". One word without a dot or port stays a search.
     static QUrl addressFromText(const QString &text);
 
     // Asks for the VPN configuration to connect with (a file dialog by default).
@@ -73,6 +95,10 @@ public:
     QPushButton *vpnToggleButton() const { return vpnButton; }
     QPushButton *reloadToolButton() const { return reloadButton; }
     QDialog *findWindow() const { return findDialog; }
+    ClosedTabs *closedTabs() const { return closedTabList; }
+    QPushButton *backToolButton() const { return backButton; }
+    QPushButton *forwardToolButton() const { return forwardButton; }
+    bool isPageFullScreen() const { return pageFullScreen; }
 
 public Q_SLOTS:
     void onNewTab();
@@ -115,21 +141,44 @@ public Q_SLOTS:
     void onUnmuteTab(int index);
     void onDuplicateTab(int index);
     void onManageBookmarks();
+    void onReopenClosedTab();
+    void onNextTab();
+    void onPreviousTab();
+    void onSelectTab(int number); // 1..8 a position, 9 the last tab
+    void onStopClicked();
+    void onReloadBypassingCache();
+    void onFocusAddressBar();
+    void onBookmarkCurrentPage();
+    void onPrivateWindow();
 
 public:
     void saveSession();
+    // Writes the session about a second after the last change; quicker
+    // changes are gathered into one write.
+    void scheduleSessionSave();
     void restoreSession();
     void updateAutocomplete();
     void updateVPNStatus();
     // Clears cookies and the HTTP cache of the web profile ("Wipe Everything").
     void clearWebData();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    void init();
+    void setupShortcuts();
     void setupUI();
     void applyCyberpunkTheme();
     void setupAutocomplete();
     void setupVPN();
-    BrowserWindow *createTab(const QString &text, bool connectAll);
+    BrowserWindow *createTab(const QString &text, bool connectAll, int index = -1);
+    QWebEnginePage *createPageFor(BrowserWindow *opener, int type);
+    void updateNavigationButtons();
+    void onPageFullScreenRequested(BrowserWindow *tab, QWebEngineFullScreenRequest request);
+    void leavePageFullScreen();
+    void restoreFromPageFullScreen();
     void connectTabBasics(BrowserWindow *tab, bool shortensTitles);
     void setTabTextIfChanged(int index, const QString &text);
     void openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated);
@@ -162,4 +211,17 @@ private:
     QCompleter *urlCompleter = nullptr;
     QStringListModel *completerModel = nullptr;
     FileChooser vpnFileChooser;
+
+    QPointer<MainWindow> primaryWindow;
+    QList<QPointer<MainWindow>> privateWindowList;
+    QWebEngineProfile *privateProfile = nullptr;
+    ClosedTabs *closedTabList = nullptr;
+    QTimer *sessionTimer = nullptr;
+    QTimer *completionTimer = nullptr;
+    QWidget *toolbarWidget = nullptr;
+    QShortcut *stopShortcut = nullptr;
+    QPointer<BrowserWindow> fullScreenTab;
+    bool pageFullScreen = false;
+    bool wasFullScreenBeforePage = false;
+    bool wasMaximizedBeforePage = false;
 };

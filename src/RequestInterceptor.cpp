@@ -1,5 +1,7 @@
 #include "RequestInterceptor.h"
 
+#include "VpnGate.h"
+
 #include <QMutexLocker>
 #include <QWebEngineUrlRequestInfo>
 
@@ -83,6 +85,12 @@ RequestInterceptor::Verdict RequestInterceptor::decide(const QUrl &url) const
 void RequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
     const QUrl url = info.requestUrl();
+    // The kill switch comes before everything else: while no tunnel is up
+    // nothing of any page leaves the machine.
+    if (!VpnGate::allows(url)) {
+        info.block(true);
+        return;
+    }
     if (trackingProtectionEnabled) {
         static const QByteArray one = QByteArrayLiteral("1");
         static const QByteArray dnt = QByteArrayLiteral("DNT");

@@ -1,19 +1,63 @@
 #include "BrowserWindow.h"
+#include "CommandLine.h"
 #include "MainWindow.h"
+#include "SingleInstance.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QPalette>
+#include <QStandardPaths>
 #include <QStyleFactory>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // --help and --version answer before anything needs a display.
+    QStringList early;
+    for (int i = 1; i < argc; ++i)
+        early.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine::Parsed asked = CommandLine::parse(early, QString());
+    if (asked.help) {
+        std::fputs(CommandLine::usage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (asked.version) {
+        std::puts("OrvexBrowser 2.0.0");
+        return 0;
+    }
+
     // Qt WebEngine shares OpenGL contexts with the widgets; must be set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("OrvexBrowser"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0.0"));
     QCoreApplication::setOrganizationName(QStringLiteral("OrvexVPN"));
+
+    // Qt has taken its own options out of the arguments by now.
+    const CommandLine::Parsed command = CommandLine::parse(app.arguments().mid(1), QDir::currentPath());
+    for (const QString &error : command.errors)
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    QStringList urls;
+    for (const QUrl &url : command.urls)
+        urls.append(url.toString(QUrl::FullyEncoded));
+
+    const QString dataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::ConfigLocation) + QStringLiteral("/orvexbrowser");
+    SingleInstance instance(SingleInstance::defaultSocketPath(dataFolder));
+    switch (instance.sendToRunning(urls)) {
+    case SingleInstance::Handover::Delivered:
+        return 0;
+    case SingleInstance::Handover::NotResponding:
+        std::fputs("orvexbrowser: a running OrvexBrowser does not answer; try again in a moment\n", stderr);
+        return 1;
+    case SingleInstance::Handover::NoneRunning:
+        break;
+    }
+    if (!instance.listen())
+        std::fputs("orvexbrowser: cannot listen for later starts; links will open new windows\n", stderr);
+
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(MainWindow::darkPalette());
     // Lets Wayland desktops match the window to its desktop entry.
@@ -24,6 +68,21 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
+        QObject::connect(&instance, &SingleInstance::urlsReceived, &window, [&window](const QStringList &received) {
+            QList<QUrl> handed;
+            for (const QString &text : received) {
+                // The sender is another local process: its addresses get the
+                // same check as our own command line.
+                const QUrl url = CommandLine::urlFromArgument(text, QDir::rootPath());
+                if (url.isValid())
+                    handed.append(url);
+            }
+            if (handed.isEmpty() && received.isEmpty())
+                window.onNewTab();
+            window.openUrls(handed);
+        });
+        if (!command.urls.isEmpty())
+            window.openUrls(command.urls);
         result = app.exec();
     }
     BrowserWindow::finishPendingPrints();
