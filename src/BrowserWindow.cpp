@@ -389,13 +389,11 @@ ErrorPage *BrowserWindow::ensureErrorPage()
         errorView = new ErrorPage(this);
         layout->addWidget(errorView);
         connect(errorView, &ErrorPage::reloadClicked, this, &BrowserWindow::reload);
+        // Back to the page the user was on: the refused navigation is
+        // cancelled, so it leaves no error page behind in the history.
         connect(errorView, &ErrorPage::backToSafetyClicked, this, [this] {
-            if (pendingCertificate)
-                pendingCertificate->rejectCertificate();
-            pendingCertificate.reset();
+            view->stop();
             hideErrorPage();
-            if (canGoBack())
-                goBack();
         });
         connect(errorView, &ErrorPage::continueClicked, this, [this] {
             if (!pendingCertificate || !pendingCertificate->isOverridable())

@@ -35,7 +35,8 @@ QUrl CommandLine::urlFromArgument(const QString &argument, const QString &workin
     const QString text = argument.trimmed();
     if (text.isEmpty() || text.size() > 32 * 1024)
         return QUrl();
-    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
+    // "host:8080" is a host and a port, not a scheme.
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):(?![0-9])"));
     const QRegularExpressionMatch m = scheme.match(text);
     // "C:" style names do not exist here; a scheme is a scheme.
     if (m.hasMatch() && !QFileInfo::exists(QDir(workingDirectory).absoluteFilePath(text))) {

@@ -36,6 +36,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QHostAddress>
 #include <QPainter>
@@ -898,6 +899,15 @@ void MainWindow::restoreFromPageFullScreen()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // The address bar would take Ctrl+D and Ctrl+H as editing keys (delete,
+    // backspace): in a browser they bookmark and show the history.
+    if (watched == urlBar && event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() == Qt::ControlModifier && (key->key() == Qt::Key_D || key->key() == Qt::Key_H)) {
+            event->ignore();
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonPress) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         const Qt::MouseButton button = mouse->button();

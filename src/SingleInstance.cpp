@@ -58,20 +58,27 @@ bool SingleInstance::ensurePrivateFolder(const QString &path)
 
 QString SingleInstance::defaultSocketPath(const QString &dataFolder)
 {
-    QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-    if (runtime.isEmpty() || !QFileInfo(runtime).isDir()) {
-        runtime = QDir::tempPath() + QStringLiteral("/orvexbrowser-") + QString::number(::geteuid());
-        if (!ensurePrivateFolder(runtime))
-            return QString();
-    }
-    const QString folder = runtime + QStringLiteral("/orvexbrowser");
-    if (!ensurePrivateFolder(folder))
-        return QString();
     const QByteArray hash = QCryptographicHash::hash(QDir::cleanPath(dataFolder).toUtf8(), QCryptographicHash::Sha256)
                                 .toHex()
                                 .left(12);
-    return folder + QLatin1Char('/') + userName() + QLatin1Char('-') + QString::fromLatin1(hash)
-        + QStringLiteral(".sock");
+    const QString name = userName() + QLatin1Char('-') + QString::fromLatin1(hash) + QStringLiteral(".sock");
+    const QString uid = QString::number(::geteuid());
+    QStringList runtimes;
+    const QString xdg = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!xdg.isEmpty() && QFileInfo(xdg).isDir())
+        runtimes << xdg;
+    runtimes << QDir::tempPath() + QStringLiteral("/orvexbrowser-") + uid << QStringLiteral("/tmp/orvexbrowser-") + uid;
+    for (const QString &runtime : std::as_const(runtimes)) {
+        const QString folder = runtime + QStringLiteral("/orvexbrowser");
+        // A socket's address holds at most 107 bytes.
+        if (QFile::encodeName(folder + QLatin1Char('/') + name).size() > 100)
+            continue;
+        if (runtime != xdg && !ensurePrivateFolder(runtime))
+            continue;
+        if (ensurePrivateFolder(folder))
+            return folder + QLatin1Char('/') + name;
+    }
+    return QString();
 }
 
 QByteArray SingleInstance::encode(const QStringList &urls)
@@ -143,7 +150,12 @@ bool SingleInstance::listen()
     }
     if (m_server->listen(m_path))
         return true;
-    // Nobody answered on it (sendToRunning came first): a crash left it behind.
+    // Taken: by a browser that started meanwhile (keep it), or left behind
+    // by a crash (nobody answers: replace it).
+    QLocalSocket probe;
+    probe.connectToServer(m_path);
+    if (probe.waitForConnected(200))
+        return false;
     QLocalServer::removeServer(m_path);
     return m_server->listen(m_path);
 }

@@ -55,9 +55,6 @@ int main(int argc, char *argv[])
     case SingleInstance::Handover::NoneRunning:
         break;
     }
-    if (!instance.listen())
-        std::fputs("orvexbrowser: cannot listen for later starts; links will open new windows\n", stderr);
-
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(MainWindow::darkPalette());
     // Lets Wayland desktops match the window to its desktop entry.
@@ -83,6 +80,9 @@ int main(int argc, char *argv[])
         });
         if (!command.urls.isEmpty())
             window.openUrls(command.urls);
+        // Only now: a later start must find a window that answers at once.
+        if (!instance.listen())
+            std::fputs("orvexbrowser: cannot listen for later starts; links will open new windows\n", stderr);
         result = app.exec();
     }
     BrowserWindow::finishPendingPrints();

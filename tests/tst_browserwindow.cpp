@@ -1,6 +1,7 @@
 #include "BrowserWindow.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
+#include "VpnGate.h"
 
 #include <QtTest>
 #include <QtWebEngineCore>
@@ -28,6 +29,8 @@ class TestBrowserWindow : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
+        // Without a VPN manager nobody opens the kill switch: these tests do.
+        VpnGate::setOpen(true);
         // Start the engine before warnings count: it announces the missing GPU once.
         QWebEngineView warm;
         QSignalSpy loaded(&warm, &QWebEngineView::loadFinished);

@@ -1,5 +1,6 @@
 #include "FaviconManager.h"
 #include "TestHttpServer.h"
+#include "VpnGate.h"
 
 #include <QtGui>
 #include <QtNetwork>
@@ -54,6 +55,8 @@ class TestFavicon : public QObject
 private Q_SLOTS:
     void init()
     {
+        // Without a VPN manager nobody opens the kill switch: these tests do.
+        VpnGate::setOpen(true);
         QTest::failOnWarning(QRegularExpression(u".*"_s));
         server = new TestHttpServer(this);
         QVERIFY(server->listen());

@@ -1,22 +1,64 @@
 #include "BrowserWindow.h"
+#include "ClosedTabs.h"
 #include "DataManager.h"
 #include "DownloadItem.h"
 #include "DownloadManager.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
+#include "ErrorPage.h"
+#include "PopupWindow.h"
 #include "PrivacyEngine.h"
 #include "ServiceEndpoints.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 #include "VPNManager.h"
+#include "VpnGate.h"
+#include "WebPage.h"
 
+#include <QSslKey>
+#include <QSslServer>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineHistory>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
 #include <QtTest>
 #include <QtWidgets>
 #include <memory>
 
+#include <csignal>
+
 static constexpr int Slow = 20000; // page loads on a busy machine
+
+// An HTTPS server with a self-signed certificate: every request gets one page.
+class SelfSignedServer : public QSslServer
+{
+public:
+    SelfSignedServer()
+    {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(QSslCertificate::fromPath(QStringLiteral(ORVEX_TEST_DATA_DIR "/tls/selfsigned.crt")));
+        QFile key(QStringLiteral(ORVEX_TEST_DATA_DIR "/tls/selfsigned.key"));
+        if (key.open(QIODevice::ReadOnly))
+            tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        setSslConfiguration(tls);
+        connect(this, &QTcpServer::pendingConnectionAvailable, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n"))
+                        return;
+                    ++requests;
+                    const QByteArray body = "<html><head><title>TLS Page</title></head><body>tls</body></html>";
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: "
+                                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QUrl url(const QString &path) const { return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(serverPort()).arg(path)); }
+    int requests = 0;
+};
 
 // The whole window against fake VPN tools, a fresh data folder and pages
 // from a loopback server that also plays the account service's home page.
@@ -27,6 +69,9 @@ class TestMainWindow : public QObject
     std::unique_ptr<TempDataDir> dir;
     std::unique_ptr<FakeTools> tools;
     std::unique_ptr<TestHttpServer> server;
+    // The account service has an origin of its own: it stays reachable
+    // without a tunnel, every other page does not.
+    std::unique_ptr<TestHttpServer> account;
     const QString warning = BrowserWindow::vpnWarningAddress();
 
     std::unique_ptr<MainWindow> makeWindow(bool tunnelUp)
@@ -46,6 +91,37 @@ class TestMainWindow : public QObject
         w.onUrlEntered();
     }
     static BrowserWindow *tabAt(MainWindow &w, int i) { return qobject_cast<BrowserWindow *>(w.tabs()->widget(i)); }
+    static void show(MainWindow &w)
+    {
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+    }
+    static QVariant js(QWebEnginePage *page, const QString &script)
+    {
+        QVariant result;
+        bool done = false;
+        page->runJavaScript(script, [&](const QVariant &value) {
+            result = value;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, Slow))
+            qWarning("script did not answer");
+        return result;
+    }
+    // A real mouse click on an element of the page: the engine sees a user gesture.
+    static void click(QWebEngineView *view, const char *id, Qt::MouseButton button = Qt::LeftButton,
+                      Qt::KeyboardModifiers modifiers = {})
+    {
+        const QVariantList at = js(view->page(), QStringLiteral("(function () { const r = document.getElementById('%1')"
+                                                                ".getBoundingClientRect(); return [r.left + r.width / 2,"
+                                                                " r.top + r.height / 2]; })()")
+                                                     .arg(QLatin1String(id)))
+                                    .toList();
+        QCOMPARE(at.size(), 2);
+        QTest::mouseClick(view->focusProxy(), button, modifiers, QPoint(at.at(0).toInt(), at.at(1).toInt()));
+    }
+    static bool loaded(BrowserWindow *tab, const QString &title) { return tab && tab->title() == title && !tab->isLoading(); }
     QString page(const char *path) const { return server->url(QString::fromLatin1(path)).toString(); }
     QString storedUrl(int i) const
     {
@@ -74,11 +150,17 @@ private Q_SLOTS:
         QBuffer buffer(&icon);
         QImage(16, 16, QImage::Format_ARGB32).save(&buffer, "PNG");
         server->setPage("/favicon.ico", icon, "image/png");
-        ServiceEndpoints::setAccountUrl(server->baseUrl());
+        account = std::make_unique<TestHttpServer>();
+        QVERIFY(account->listen());
+        account->setPage("/", "<html><head><title>Orvex Home</title></head><body>home</body></html>");
+        account->setPage("/signup", "<html><head><title>Sign up</title></head><body>s</body></html>");
+        ServiceEndpoints::setAccountUrl(account->baseUrl());
     }
     void cleanup()
     {
         BrowserWindow::finishPendingPrints();
+        WebPage::forgetCertificateExceptions();
+        account.reset();
         server.reset();
         tools.reset();
         dir.reset();
@@ -135,7 +217,8 @@ private Q_SLOTS:
 
     // Restored without a tunnel: the tabs, a new tab and a duplicate show the
     // warning and fetch nothing, and quitting keeps the refused addresses. Once
-    // up, tabs (even one whose warning has not loaded yet) return to them.
+    // up, every tab kept behind the warning (even one whose warning has not
+    // loaded yet) returns to its address, once.
     void sessionWithoutTunnel()
     {
         QJsonArray session;
@@ -156,10 +239,12 @@ private Q_SLOTS:
         w->onDuplicateTab(0);
         QCOMPARE(tabAt(*w, w->tabs()->currentIndex())->sessionUrl(), page("/a"));
         setTunnel(*w, true);
-        QTRY_COMPARE_WITH_TIMEOUT(server->requestCount("/a"), 1, Slow);
-        w->tabs()->setCurrentIndex(1);
+        QTRY_COMPARE_WITH_TIMEOUT(server->requestCount("/a"), 2, Slow);
         QTRY_COMPARE_WITH_TIMEOUT(tabAt(*w, 1)->title(), QStringLiteral("Page B"), Slow);
-        QCOMPARE(server->requestCount("/a"), 1);
+        w->tabs()->setCurrentIndex(1);
+        QTest::qWait(300);
+        QCOMPARE(server->requestCount("/a"), 2);
+        QCOMPARE(server->requestCount("/b"), 1);
     }
 
     // Any-case ".ovpn" starts OpenVPN, anything else wg-quick; disconnecting
@@ -206,6 +291,374 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(w->downloads()->downloadAt(0)->path()).size(), qint64(4096), Slow);
         QTest::qWait(300);
         QCOMPARE(w->downloads()->downloadCount(), 1);
+    }
+
+    // Addresses and searches as people type them.
+    void addressOrSearch_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("address"); // empty: a search
+        QTest::newRow("bare host") << "example.org" << "https://example.org";
+        QTest::newRow("host beginning with http") << "httpbin.org/get" << "https://httpbin.org/get";
+        QTest::newRow("explicit http") << "http://example.org/a" << "http://example.org/a";
+        QTest::newRow("upper-case scheme") << "HTTPS://Example.org" << "https://example.org";
+        QTest::newRow("localhost") << "localhost" << "http://localhost";
+        QTest::newRow("localhost with port and path") << "localhost:8080/x" << "http://localhost:8080/x";
+        QTest::newRow("ip and port") << "127.0.0.1:3000" << "http://127.0.0.1:3000";
+        QTest::newRow("ipv6 and port") << "[::1]:8080" << "http://[::1]:8080";
+        QTest::newRow("host and port") << "intranet:8443/login" << "https://intranet:8443/login";
+        QTest::newRow("about") << "about:blank" << "about:blank";
+        QTest::newRow("one word") << "weather" << "";
+        QTest::newRow("words with a dot") << "what is 3.5" << "";
+        QTest::newRow("port out of range") << "intranet:99999" << "";
+        QTest::newRow("colon but no port") << "note:to self" << "";
+    }
+    void addressOrSearch()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, address);
+        QCOMPARE(MainWindow::addressFromText(text).toString(), address);
+    }
+
+    // The kill switch: once the probe finds no tunnel, nothing of any tab,
+    // popup or menu reaches the network (here, a loopback server), whatever
+    // asks for it; the account service stays reachable. Back up, it resumes.
+    void noRequestLeavesWithoutTunnel()
+    {
+        server->setPage("/ticker", "<html><head><title>Ticker</title></head><body><a id='l' href='/b'>b</a>"
+                                   "<script>setInterval(function () { fetch('/tick?' + Date.now()).catch(function () {}); }, 100);"
+                                   "</script></body></html>");
+        server->setPage("/tick", "t", "text/plain");
+        server->setPage("/opener", "<html><head><title>Opener</title></head><body>"
+                                   "<button id='pop' style='width:200px;height:60px' onclick=\"window.open('/a', 'p', "
+                                   "'width=300,height=200')\">pop</button></body></html>");
+        auto w = makeWindow(true);
+        show(*w);
+        type(*w, page("/ticker"));
+        QTRY_VERIFY_WITH_TIMEOUT(server->requestCount("/tick") > 0, Slow);
+        w->onNewTab();
+        type(*w, page("/opener"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Opener")), Slow);
+        click(w->currentBrowser()->webView(), "pop");
+        QTRY_COMPARE_WITH_TIMEOUT(w->findChildren<PopupWindow *>().size(), 1, Slow);
+        PopupWindow *popup = w->findChildren<PopupWindow *>().first();
+        QTRY_COMPARE_WITH_TIMEOUT(popup->view()->title(), QStringLiteral("Page A"), Slow);
+        w->data()->addBookmark(page("/b"), QStringLiteral("Bee"));
+
+        tools->setIpOutputFromSample(QStringLiteral("host-no-tunnel"));
+        w->vpn()->checkVPNStatus();
+        QTRY_VERIFY_WITH_TIMEOUT(!VpnGate::isOpen(), 10000);
+        server->clearRequests();
+        // A link and a script in a background tab, a popup's script, the
+        // bookmarks menu, a typed address.
+        js(tabAt(*w, 0)->webView()->page(), QStringLiteral("document.getElementById('l').click()"));
+        js(popup->page(), QStringLiteral("location.href = '/b'"));
+        ModalAnswerer::triggerMenuAction(QStringLiteral("Bee"));
+        w->onBookmarks();
+        type(*w, page("/a"));
+        QTest::qWait(1500);
+        QCOMPARE(server->requests().size(), 0);
+        QCOMPARE(w->addressBar()->text(), warning);
+        // Sign-up and login work before a tunnel exists.
+        w->currentBrowser()->loadUrl(account->url(QStringLiteral("/signup")));
+        QTRY_COMPARE_WITH_TIMEOUT(w->currentBrowser()->title(), QStringLiteral("Sign up"), Slow);
+        QCOMPARE(server->requests().size(), 0);
+
+        // Back up, the background tab goes where its link was headed.
+        setTunnel(*w, true);
+        QTRY_VERIFY_WITH_TIMEOUT(server->requestCount("/b") > 0, Slow);
+    }
+
+    // Links that ask for a new tab get one next to their page: target=_blank
+    // in front, Ctrl+click and middle-click behind it, one after the other.
+    // window.open with a size gets a popup that keeps its opener and closes
+    // itself; without a click, or a hundred times from one click, no flood.
+    void pagesOpenTabsAndPopups()
+    {
+        server->setPage("/links", "<html><head><title>Links</title></head><body style='margin:0'>"
+                                  "<a id='blank' target='_blank' href='/a' style='display:block;height:40px'>blank</a>"
+                                  "<a id='plain' href='/b' style='display:block;height:40px'>plain</a>"
+                                  "<button id='pop' style='display:block;height:40px' onclick=\"window.open('/popup', 'p',"
+                                  " 'width=320,height=240')\">pop</button>"
+                                  "<button id='flood' style='display:block;height:40px' onclick=\"for (var i = 0; i < 200; ++i)"
+                                  " window.open('/popup?' + i, 'f' + i, 'width=200,height=200')\">flood</button>"
+                                  "<script>window.addEventListener('message', function (e) { document.title = 'got ' + e.data; });"
+                                  "</script></body></html>");
+        server->setPage("/popup", "<html><head><title>Popup</title></head><body>"
+                                  "<script>window.opener.postMessage('hello', '*');</script></body></html>");
+        auto w = makeWindow(true);
+        show(*w);
+        type(*w, page("/links"));
+        BrowserWindow *links = w->currentBrowser();
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(links, QStringLiteral("Links")), Slow);
+
+        click(links->webView(), "blank");
+        QTRY_COMPARE_WITH_TIMEOUT(w->tabs()->count(), 2, Slow);
+        QCOMPARE(w->tabs()->indexOf(links), 0);
+        QCOMPARE(w->tabs()->currentIndex(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(tabAt(*w, 1)->title(), QStringLiteral("Page A"), Slow);
+
+        w->tabs()->setCurrentWidget(links);
+        click(links->webView(), "plain", Qt::LeftButton, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(w->tabs()->count(), 3, Slow);
+        click(links->webView(), "plain", Qt::MiddleButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->tabs()->count(), 4, Slow);
+        QCOMPARE(w->currentBrowser(), links);
+        // Behind their opener, in the order they were opened, after the
+        // front tab it opened first.
+        QTRY_COMPARE_WITH_TIMEOUT(tabAt(*w, 2)->title(), QStringLiteral("Page B"), Slow);
+        QTRY_COMPARE_WITH_TIMEOUT(tabAt(*w, 3)->title(), QStringLiteral("Page B"), Slow);
+        QCOMPARE(tabAt(*w, 1)->title(), QStringLiteral("Page A"));
+
+        click(links->webView(), "pop");
+        QTRY_COMPARE_WITH_TIMEOUT(w->findChildren<PopupWindow *>().size(), 1, Slow);
+        QPointer<PopupWindow> popup = w->findChildren<PopupWindow *>().first();
+        QTRY_COMPARE_WITH_TIMEOUT(links->title(), QStringLiteral("got hello"), Slow);
+        QCOMPARE(popup->addressLine()->text(), page("/popup"));
+        QCOMPARE(w->tabs()->count(), 4);
+        js(popup->page(), QStringLiteral("window.close()"));
+        QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), Slow);
+
+        js(links->webView()->page(), QStringLiteral("window.open('/popup', 'q', 'width=300,height=300')"));
+        click(links->webView(), "flood");
+        QTest::qWait(1500);
+        QVERIFY(w->findChildren<PopupWindow *>().size() <= 1);
+        QCOMPARE(w->tabs()->count(), 4);
+    }
+
+    // Back and forward follow the page as it navigates; the reload button
+    // stops a load. The keys every browser has do what they say.
+    void navigationAndKeys()
+    {
+        server->route("/stall", [](const TestHttpServer::Request &) {
+            return TestHttpServer::Response{200, "text/html", "<title>Stall</title>", {}, 8000};
+        });
+        auto w = makeWindow(true);
+        show(*w);
+        type(*w, page("/a"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page A")), Slow);
+        type(*w, page("/b"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page B")), Slow);
+        QTRY_VERIFY(w->backToolButton()->isEnabled());
+        QVERIFY(!w->forwardToolButton()->isEnabled());
+
+        QTest::keyClick(w.get(), Qt::Key_Left, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page A")), Slow);
+        QTRY_VERIFY(w->forwardToolButton()->isEnabled());
+        // The mouse's forward button, pressed over the page.
+        QMouseEvent forward(QEvent::MouseButtonPress, QPointF(50, 50), QPointF(50, 50), Qt::ForwardButton,
+                            Qt::ForwardButton, Qt::NoModifier);
+        QApplication::sendEvent(w->currentBrowser()->webView()->focusProxy(), &forward);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page B")), Slow);
+
+        type(*w, page("/stall"));
+        QTRY_COMPARE_WITH_TIMEOUT(w->reloadToolButton()->text(), QStringLiteral("X"), Slow);
+        w->reloadToolButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(w->reloadToolButton()->text().isEmpty(), 5000);
+
+        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
+        QTRY_COMPARE(w->tabs()->count(), 2);
+        QTest::keyClick(w.get(), Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(w->tabs()->currentIndex(), 0);
+        QTest::keyClick(w.get(), Qt::Key_9, Qt::ControlModifier);
+        QCOMPARE(w->tabs()->currentIndex(), 1);
+        QTest::keyClick(w.get(), Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(w->tabs()->currentIndex(), 0);
+        QTest::keyClick(w.get(), Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(w->tabs()->currentIndex(), 1);
+
+        // Closed and reopened where it was, with its back list.
+        QTest::keyClick(w.get(), Qt::Key_1, Qt::ControlModifier);
+        QTest::keyClick(w.get(), Qt::Key_W, Qt::ControlModifier);
+        QTRY_COMPARE(w->tabs()->count(), 1);
+        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_COMPARE(w->tabs()->count(), 2);
+        QCOMPARE(w->tabs()->currentIndex(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page B")), Slow);
+        QVERIFY(w->currentBrowser()->canGoBack());
+
+        QTest::keyClick(w.get(), Qt::Key_L, Qt::ControlModifier);
+        QVERIFY(w->addressBar()->hasFocus());
+        QCOMPARE(w->addressBar()->selectedText(), w->addressBar()->text());
+        const int bookmarks = w->data()->getBookmarks().size();
+        QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(w->data()->getBookmarks().size(), bookmarks + 1);
+    }
+
+    // What pages ask of the browser: full screen for a view, credentials,
+    // a way past a bad certificate; and a crashed page is said to be one.
+    void pageRequests()
+    {
+        server->setPage("/video", "<html><head><title>Video</title></head><body>"
+                                  "<button id='fs' style='width:200px;height:60px' onclick='document.body.requestFullscreen()'>"
+                                  "full</button></body></html>");
+        server->route("/secret", [](const TestHttpServer::Request &req) {
+            if (req.header("authorization") == "Basic " + QByteArray("ann:pw").toBase64())
+                return TestHttpServer::Response{200, "text/html", "<title>Secret</title>"};
+            return TestHttpServer::Response{401, "text/html", "<title>Denied</title>",
+                                            {{"WWW-Authenticate", "Basic realm=\"<b>Zone</b>\""}}};
+        });
+        auto w = makeWindow(true);
+        show(*w);
+        BrowserWindow *tab = w->currentBrowser();
+        type(*w, page("/video"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(tab, QStringLiteral("Video")), Slow);
+        click(tab->webView(), "fs");
+        QTRY_VERIFY_WITH_TIMEOUT(w->isPageFullScreen(), Slow);
+        QVERIFY(w->addressBar()->isHidden() || !w->addressBar()->isVisible());
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QTRY_VERIFY(!w->isPageFullScreen());
+        QVERIFY(w->addressBar()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!js(tab->webView()->page(), QStringLiteral("!!document.fullscreenElement")).toBool(), Slow);
+        // Leaving the page leaves its full screen.
+        click(tab->webView(), "fs");
+        QTRY_VERIFY_WITH_TIMEOUT(w->isPageFullScreen(), Slow);
+        tab->loadUrl(server->url(QStringLiteral("/a")));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isPageFullScreen(), Slow);
+
+        // Credentials: a wrong answer is asked again, one question at a time;
+        // cancelling ends it; the right one gets in.
+        QStringList asked;
+        int answers = 0;
+        tab->page()->setCredentialsAsker([&](QWidget *, const QString &site, const QString &realm, bool proxy,
+                                             QString *user, QString *password) {
+            asked << site + QLatin1Char('|') + realm + QLatin1Char('|') + QString::number(proxy);
+            *user = QStringLiteral("ann");
+            *password = ++answers < 3 ? QStringLiteral("wrong") : QStringLiteral("pw");
+            return answers != 3;
+        });
+        tab->loadUrl(server->url(QStringLiteral("/secret")));
+        QTRY_COMPARE_WITH_TIMEOUT(answers, 3, Slow);
+        QTRY_VERIFY_WITH_TIMEOUT(!tab->isLoading(), Slow);
+        QCOMPARE(asked.first(), QStringLiteral("127.0.0.1|<b>Zone</b>|0"));
+        QVERIFY(tab->title() != QStringLiteral("Secret"));
+        tab->loadUrl(server->url(QStringLiteral("/secret")));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(tab, QStringLiteral("Secret")), Slow);
+
+        // A bad certificate on a picture of a sound page costs the picture only.
+        SelfSignedServer tls;
+        QVERIFY(tls.listen(QHostAddress::LocalHost));
+        server->setPage("/mixed", "<html><head><title>Mixed</title></head><body><img src='"
+                                      + tls.url(QStringLiteral("/x.png")).toString().toUtf8() + "'></body></html>");
+        tab->loadUrl(server->url(QStringLiteral("/mixed")));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(tab, QStringLiteral("Mixed")), Slow);
+        QVERIFY(!tab->isShowingErrorPage());
+        // The page's own address: an error page naming the host, Back to
+        // safety by default; Continue anyway gets through, for this run.
+        tab->loadUrl(tls.url(QStringLiteral("/")));
+        QTRY_VERIFY_WITH_TIMEOUT(tab->isShowingErrorPage(), Slow);
+        QCOMPARE(tab->errorPage()->kind(), ErrorPage::Kind::CertificateError);
+        QVERIFY(tab->errorPage()->titleText().contains(QStringLiteral("127.0.0.1")));
+        QVERIFY(tab->errorPage()->primaryButton()->isDefault());
+        QCOMPARE(tab->errorPage()->primaryButton()->text(), QStringLiteral("Back to safety"));
+        QTest::keyClick(tab->errorPage()->primaryButton(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(tab, QStringLiteral("Mixed")), Slow);
+        QVERIFY(!tab->isShowingErrorPage());
+        QCOMPARE(tls.requests, 0);
+        tab->loadUrl(tls.url(QStringLiteral("/")));
+        QTRY_VERIFY_WITH_TIMEOUT(tab->isShowingErrorPage(), Slow);
+        QVERIFY(tab->errorPage()->secondaryButton()->isVisible());
+        tab->errorPage()->secondaryButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(tab, QStringLiteral("TLS Page")), Slow);
+        w->onNewTab();
+        w->currentBrowser()->loadUrl(tls.url(QStringLiteral("/again")));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("TLS Page")), Slow);
+        QVERIFY(!w->currentBrowser()->isShowingErrorPage());
+
+        // A killed renderer: the crash page, and Reload brings the page back.
+        BrowserWindow *current = w->currentBrowser();
+        const qint64 pid = current->page()->renderProcessPid();
+        QVERIFY(pid > 0);
+        ::kill(pid_t(pid), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(current->isShowingErrorPage(), Slow);
+        QCOMPARE(current->errorPage()->titleText(), QStringLiteral("This tab crashed"));
+        current->errorPage()->primaryButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(current, QStringLiteral("TLS Page")), Slow);
+        QVERIFY(!current->isShowingErrorPage());
+    }
+
+    // The session follows the tabs as they change, without waiting for the
+    // window to close, and so do the closed tabs, across a restart.
+    void sessionKeptAsYouBrowse()
+    {
+        auto w = makeWindow(true);
+        type(*w, page("/a"));
+        QTRY_COMPARE_WITH_TIMEOUT(storedUrl(0), page("/a"), 5000);
+        w->onNewTab();
+        type(*w, page("/b"));
+        QTRY_COMPARE_WITH_TIMEOUT(storedUrl(1), page("/b"), 5000);
+        w->tabs()->tabBar()->moveTab(1, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(storedUrl(0), page("/b"), 5000);
+        w->onCloseTab(0);
+        QCOMPARE(storedUrl(0), page("/a"));
+        w.reset();
+
+        w = makeWindow(true);
+        QCOMPARE(w->closedTabs()->count(), 1);
+        w->onReopenClosedTab();
+        QCOMPARE(w->tabs()->count(), 2);
+        QCOMPARE(w->tabs()->currentIndex(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page B")), Slow);
+        QCOMPARE(w->closedTabs()->count(), 0);
+    }
+
+    // A private window: its own off-the-record profile, no history, no
+    // session, behind the same kill switch; closing it forgets it.
+    void privateWindow()
+    {
+        auto w = makeWindow(true);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Orvex Home")), Slow);
+        w->onPrivateWindow();
+        QCOMPARE(w->privateWindows().size(), 1);
+        QPointer<MainWindow> ghost = w->privateWindows().first();
+        QVERIFY(ghost->isPrivate());
+        QVERIFY(ghost->webProfile()->isOffTheRecord());
+        QCOMPARE(ghost->currentBrowser()->page()->profile(), ghost->webProfile());
+        const int visits = w->data()->getHistory().size();
+        type(*ghost, page("/b"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(ghost->currentBrowser(), QStringLiteral("Page B")), Slow);
+        w->saveSession();
+        QVERIFY(!dir->readFile(QStringLiteral("session.json")).contains("/b"));
+        QCOMPARE(w->data()->getHistory().size(), visits);
+        setTunnel(*w, false);
+        QTRY_COMPARE_WITH_TIMEOUT(ghost->addressBar()->text(), warning, Slow);
+        server->clearRequests();
+        type(*ghost, page("/a"));
+        QTest::qWait(300);
+        QCOMPARE(server->requests().size(), 0);
+        ghost->close();
+        QTRY_VERIFY(ghost.isNull());
+        QCOMPARE(w->privateWindows().size(), 0);
+    }
+
+    // `orvexbrowser URL` with a browser running: the running one opens the
+    // address in a new tab (kept in its session) and the second start is
+    // over within a second.
+    void secondStartHandsOver()
+    {
+        TempDataDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QTemporaryDir runtime(QStringLiteral("/tmp/orvex-run-XXXXXX")); // socket addresses are short
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        tools->setIpOutputFromSample(QStringLiteral("openvpn-tun-up"));
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(QStringLiteral(ORVEX_BROWSER_BINARY), {});
+        QVERIFY(first.waitForStarted());
+        const QString sockets = runtime.path() + QStringLiteral("/orvexbrowser");
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(sockets).entryList(QDir::System | QDir::NoDotAndDotDot).isEmpty(), Slow);
+        QProcess second;
+        second.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        second.start(QStringLiteral(ORVEX_BROWSER_BINARY), {page("/b")});
+        QVERIFY(second.waitForFinished(Slow));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(server->requestCount("/b") == 1, Slow);
+        QTRY_VERIFY_WITH_TIMEOUT(home.readFile(QStringLiteral("session.json")).contains("/b"), 5000);
+        first.terminate();
+        QVERIFY(first.waitForFinished(Slow));
     }
 };
 

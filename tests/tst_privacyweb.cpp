@@ -2,6 +2,7 @@
 #include "RequestInterceptor.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
+#include "VpnGate.h"
 
 #include <QApplication>
 #include <QWebEngineProfile>
@@ -77,6 +78,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
+        // Without a VPN manager nobody opens the kill switch: these tests do.
+        VpnGate::setOpen(true);
         QVERIFY(server.listen());
         // Ad patterns match literally ("header" is no ".ad.", "/about" no "/ad?") and in any case.
         server.setPage("/page", "<html><body><img src='/ads/banner.png'><div class='box sponsored'>buy</div>"
