@@ -12,16 +12,19 @@
 #include "IconFactory.h"
 #include "LoginDialog.h"
 #include "PasswordDialog.h"
+#include "PlainMessageBox.h"
 #include "PrivacyDashboard.h"
 #include "PrivacyEngine.h"
 #include "SearchManager.h"
 #include "ServiceEndpoints.h"
 #include "SettingsDialog.h"
 #include "SidePanel.h"
+#include "StoreFile.h"
 #include "TabStripUpdater.h"
 #include "VPNManager.h"
 
 #include <QCompleter>
+#include <QDir>
 #include <QDialog>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -443,8 +446,16 @@ void MainWindow::onDownloadRequested(QWebEngineDownloadRequest *download)
 
 void MainWindow::onPrint()
 {
-    if (BrowserWindow *tab = currentBrowser())
-        tab->print();
+    BrowserWindow *tab = currentBrowser();
+    if (!tab)
+        return;
+    connect(tab, &BrowserWindow::printFailed, this, &MainWindow::onPrintFailed, Qt::UniqueConnection);
+    tab->print();
+}
+
+void MainWindow::onPrintFailed(const QString &message)
+{
+    statusBar()->showMessage(message, 5000);
 }
 
 void MainWindow::onZoomIn()
@@ -594,7 +605,8 @@ void MainWindow::onBookmarks()
             const QJsonObject record = value.toObject();
             const QString url = record.value(QLatin1String("url")).toString();
             const QString title = record.value(QLatin1String("title")).toString();
-            QAction *action = menu.addAction(title.isEmpty() ? url : title);
+            // A page's title: an '&' in it would mark a shortcut, not show.
+            QAction *action = menu.addAction(QString(title.isEmpty() ? url : title).replace(QLatin1Char('&'), QStringLiteral("&&")));
             connect(action, &QAction::triggered, this, [this, url] {
                 if (BrowserWindow *tab = currentBrowser())
                     tab->loadUrl(QUrl(url));
@@ -815,8 +827,9 @@ void MainWindow::setupVPN()
     connect(vpnManager, &VPNManager::keysUpdated, this, [this](const QJsonObject &keys) {
         const QString user = keys.value(QLatin1String("username")).toString();
         const QString ip = keys.value(QLatin1String("wireguard")).toObject().value(QLatin1String("client_ip")).toString();
-        QMessageBox::information(this, QStringLiteral("Keys Synced"),
-                                 QStringLiteral("Keys synced for %1\nWireGuard IP: %2").arg(user, ip));
+        // Both come from the account service.
+        PlainMessageBox::information(this, QStringLiteral("Keys Synced"),
+                                     QStringLiteral("Keys synced for %1\nWireGuard IP: %2").arg(user, ip));
         statusBar()->showMessage(QStringLiteral("VPN Keys Synced Correctly"));
     });
     // A failed connect by country would otherwise end in silence.

@@ -95,6 +95,7 @@ public Q_SLOTS:
     void onDownloads();
     void onAccountLogin();
     void onPrint();
+    void onPrintFailed(const QString &message);
     void onZoomIn();
     void onZoomOut();
     void onZoomReset();

@@ -12,6 +12,12 @@
 
 using namespace Qt::StringLiterals;
 
+// What a menu shows of an action's text: "&&" is an '&', a lone '&' marks a shortcut.
+static QString shownInMenu(QString text)
+{
+    return text.replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
+}
+
 class TestCommandPalette : public QObject
 {
     Q_OBJECT
@@ -110,20 +116,21 @@ private Q_SLOTS:
         QVERIFY(!paletteVisibleUnderDialog);
     }
 
-    // Equal titles each reach their own tab. Single-click desktops report a click as
-    // clicked and activated: it runs once.
+    // Equal titles each reach their own tab; a title's markup is listed as text.
+    // Single-click desktops report a click as clicked and activated: it runs once.
     void equalTabTitlesAndClickRunsOnce()
     {
         startWindow();
         QTabWidget *tabs = window->tabs();
         window->onNewTab();
         window->onNewTab();
-        tabs->setTabText(1, u"Same"_s);
-        tabs->setTabText(2, u"Same"_s);
+        tabs->setTabText(1, u"<b>Same</b>"_s);
+        tabs->setTabText(2, u"<b>Same</b>"_s);
         tabs->setCurrentIndex(0);
-        run(u"switch to tab: same"_s);
+        run(u"switch to tab: <b>same"_s);
         QCOMPARE(tabs->currentIndex(), 1);
-        run(u"switch to tab: same"_s, 1);
+        QCOMPARE(palette->listWidget()->item(0)->text().section(u'\n', 0, 0), u"\U0001F4D1  Switch to Tab: <b>Same</b>"_s);
+        run(u"switch to tab: <b>same"_s, 1);
         QCOMPARE(tabs->currentIndex(), 2);
         open();
         QTest::keyClicks(palette->searchField(), u"open a new browser tab"_s);
@@ -151,6 +158,34 @@ private Q_SLOTS:
         QVERIFY(offered().isEmpty());
         QTRY_VERIFY(!removed.isEmpty());
         QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
+    }
+
+    // A title is listed in the bookmarks menu as written, '&' and all.
+    void bookmarksMenuShowsTitlesAsWritten()
+    {
+        env->dir.writeFile(u"bookmarks.json"_s, "[{\"url\":\"https://qa.example/\",\"title\":\"Q&A <b>forum</b>\"}]");
+        startWindow();
+        QString listed;
+        ModalAnswerer::answer([&listed](QWidget *w) {
+            auto *menu = qobject_cast<QMenu *>(w);
+            listed = shownInMenu(menu->actions().value(0)->text());
+            menu->hide();
+        });
+        window->onBookmarks();
+        QCOMPARE(listed, u"Q&A <b>forum</b>"_s);
+    }
+
+    // Without a private folder for the file the page is not printed, and the window says so.
+    void printFailureShowsInTheStatusBar()
+    {
+        startWindow();
+        const QString notAFolder = env->dir.path() + u"/not-a-folder"_s;
+        QFile file(notAFolder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        qputenv("XDG_RUNTIME_DIR", "");
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        run(u"print"_s);
+        QCOMPARE(window->statusBar()->currentMessage(), u"Printing failed: no private folder for the file"_s);
     }
 };
 
