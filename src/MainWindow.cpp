@@ -177,7 +177,8 @@ void MainWindow::setupUI()
     connect(settingsButton, &QPushButton::clicked, this, &MainWindow::onSettings);
     toolbarLayout->addWidget(settingsButton);
     QPushButton *accountButton = iconButton(QStringLiteral("Account"), IconFactory::user(), 20);
-    connect(accountButton, &QPushButton::clicked, this, &MainWindow::onAccountLogin);
+    accountButton->setObjectName(QStringLiteral("accountButton"));
+    connect(accountButton, &QPushButton::clicked, this, [this, accountButton] { onAccountButton(accountButton); });
     toolbarLayout->addWidget(accountButton);
     QPushButton *assistantButton = iconButton(QStringLiteral("Orvex AI"), IconFactory::robot(), 22);
     connect(assistantButton, &QPushButton::clicked, this, &MainWindow::onSidePanelToggle);
@@ -926,9 +927,69 @@ void MainWindow::onAccountLogin()
     accountSyncManager->syncKeys(token);
 }
 
+// Logged out it logs in; logged in it offers both.
+void MainWindow::onAccountButton(QWidget *button)
+{
+    if (!accountSyncManager->hasValidToken()) {
+        onAccountLogin();
+        return;
+    }
+    QMenu menu(this);
+    // The name comes from the account service: '&' would mark a shortcut.
+    QString user = accountSyncManager->getSavedUsername();
+    QAction *who = menu.addAction(QStringLiteral("Logged in as ") + user.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    who->setEnabled(false);
+    menu.addSeparator();
+    connect(menu.addAction(QStringLiteral("Log in")), &QAction::triggered, this, &MainWindow::onAccountLogin);
+    connect(menu.addAction(QStringLiteral("Log out")), &QAction::triggered, this, &MainWindow::onAccountLogout);
+    menu.exec(button->mapToGlobal(QPoint(0, button->height())));
+}
+
+void MainWindow::onAccountLogout()
+{
+    if (!PlainMessageBox::ask(this, QStringLiteral("Log out"),
+                              QStringLiteral("Log out of your OrvexVPN account?\n\nThe saved login and the WireGuard "
+                                             "configuration synced from the account are removed from this computer.")))
+        return;
+    if (accountSyncManager->logOut())
+        statusBar()->showMessage(QStringLiteral("Logged out"), 5000);
+    else
+        PlainMessageBox::warning(this, QStringLiteral("Log out"),
+                                 QStringLiteral("Logged out, but these files could not be changed:\n")
+                                     + QDir::toNativeSeparators(accountSyncManager->tokenStorePath()) + QLatin1Char('\n')
+                                     + QDir::toNativeSeparators(accountSyncManager->wireGuardConfigPath()));
+}
+
+void MainWindow::onWipeEverything()
+{
+    if (!PlainMessageBox::ask(this, QStringLiteral("Wipe Everything"),
+                              QStringLiteral("Delete the browsing history, bookmarks, saved passwords, settings, the "
+                                             "last session, the downloads list, cookies and cache?\n\n"
+                                             "This cannot be undone.")))
+        return;
+    QStringList failed = dataManager->clearAll();
+    failed << downloadManager->clearHistory();
+    failed << StoreFile::removeDamagedCopies(searchManager->getEnginesPath());
+    clearWebData();
+    // The settings are the defaults again.
+    pushPrivacySettingsToAllTabs();
+    // Otherwise the address bar keeps suggesting the wiped addresses.
+    updateAutocomplete();
+    if (failed.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("All data cleared!"), 3000);
+        return;
+    }
+    for (QString &path : failed)
+        path = QDir::toNativeSeparators(path);
+    statusBar()->showMessage(QStringLiteral("Some data could not be cleared"), 5000);
+    PlainMessageBox::warning(this, QStringLiteral("Wipe Everything"),
+                             QStringLiteral("Some data could not be cleared:\n") + failed.join(QLatin1Char('\n')));
+}
+
 void MainWindow::clearWebData()
 {
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     profile->cookieStore()->deleteAllCookies();
     profile->clearHttpCache();
+    profile->clearAllVisitedLinks();
 }

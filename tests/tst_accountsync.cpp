@@ -88,6 +88,13 @@ private Q_SLOTS:
         QSettings store(ini, QSettings::IniFormat);
         QCOMPARE(int(store.contains(u"auth/token"_s)) + int(store.contains(u"auth/username"_s)), loginKept ? 2 : 0);
         QCOMPARE(modeOf(ini), 0600);
+
+        // Logging out leaves nothing of the account to connect with.
+        QVERIFY(sync.logOut());
+        QVERIFY(!sync.hasValidToken());
+        QCOMPARE(modeOf(conf), -1);
+        QVERIFY(vpn.serverList().isEmpty() && !vpn.getStoredKeys().contains(u"wireguard"_s));
+        QCOMPARE(modeOf(ini), 0600);
     }
 
     void login_data()
