@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -18,7 +19,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QString tokenKey = QStringLiteral("auth/token");
@@ -116,6 +119,18 @@ void AccountSyncManager::clearToken()
     settings->remove(usernameKey);
     flushTokenStore();
     qDebug() << "AccountSyncManager: Token cleared";
+}
+
+bool AccountSyncManager::logOut()
+{
+    clearToken();
+    bool ok = settings->status() == QSettings::NoError;
+    if (::unlink(QFile::encodeName(wireGuardConfigPath()).constData()) != 0 && errno != ENOENT)
+        ok = false;
+    // Nothing of the account stays to connect with: keys and servers go too.
+    if (vpnManager)
+        vpnManager->setStoredKeys(QJsonObject{{QStringLiteral("available_servers"), QJsonArray()}});
+    return ok;
 }
 
 bool AccountSyncManager::isUsableToken(const QString &token)

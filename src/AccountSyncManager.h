@@ -25,6 +25,9 @@ public:
     QString getSavedUsername() const;
     bool hasValidToken() const;
     void clearToken();
+    // Forgets the token, removes the synced WireGuard configuration and the
+    // keys and servers held in memory. False when a file could not be changed.
+    bool logOut();
 
     // The account service base URL (default ServiceEndpoints::accountUrl()).
     QString baseUrl() const { return m_baseUrl; }

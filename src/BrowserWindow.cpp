@@ -4,11 +4,14 @@
 #include "ErrorPage.h"
 #include "FaviconManager.h"
 #include "PrivacyEngine.h"
+#include "PrivateConfigFile.h"
+#include "PrivateFolder.h"
 #include "StoreFile.h"
 #include "VpnGate.h"
 #include "WebPage.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QList>
 #include <QPageLayout>
 #include <QPageSize>
@@ -231,12 +234,20 @@ void BrowserWindow::findPrevious()
 
 QString BrowserWindow::printFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/orvexbrowser_print.pdf");
+    // Not the shared temporary folder: another user could plant a link there
+    // or hold the name, and would be able to read the page.
+    const QString folder = PrivateFolder::path();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/orvexbrowser_print.pdf");
 }
 
 void BrowserWindow::print()
 {
-    renderPdf(printFilePath(), true);
+    const QString path = printFilePath();
+    if (path.isEmpty()) {
+        emit printFailed(QStringLiteral("Printing failed: no private folder for the file"));
+        return;
+    }
+    renderPdf(path, true);
 }
 
 void BrowserWindow::printToPdf(const QString &filePath)
@@ -252,16 +263,27 @@ void BrowserWindow::renderPdf(const QString &filePath, bool openWhenDone)
     // copies and a guarded pointer to the view it may have to release.
     view->setProperty(kPendingPrints, view->property(kPendingPrints).toInt() + 1);
     QPointer<QWebEngineView> printingView(view);
+    QPointer<BrowserWindow> tab(this);
     view->page()->printToPdf(
-        [filePath, openWhenDone, printingView](const QByteArray &pdf) {
+        [filePath, openWhenDone, printingView, tab](const QByteArray &pdf) {
             if (printingView) {
                 const int left = printingView->property(kPendingPrints).toInt() - 1;
                 printingView->setProperty(kPendingPrints, left);
                 if (left <= 0 && !printingView->parent())
                     printingView->deleteLater();
             }
-            if (pdf.isEmpty() || !StoreFile::write(filePath, pdf))
+            QString failure;
+            if (pdf.isEmpty())
+                failure = QStringLiteral("Printing failed: the page could not be rendered");
+            // The printed page goes in one step that follows no link and
+            // takes over no one else's file.
+            else if (!(openWhenDone ? PrivateConfigFile::write(filePath, pdf) : StoreFile::write(filePath, pdf)))
+                failure = QStringLiteral("Printing failed: could not write ") + QDir::toNativeSeparators(filePath);
+            if (!failure.isEmpty()) {
+                if (tab)
+                    emit tab->printFailed(failure);
                 return;
+            }
             if (openWhenDone)
                 QDesktopServices::openUrl(QUrl::fromLocalFile(filePath));
         },

@@ -61,9 +61,11 @@ public:
     void findNext();
     void findPrevious();
 
-    // Renders the page to "<temp>/orvexbrowser_print.pdf" and opens it.
+    // Renders the page to "orvexbrowser_print.pdf" in a folder private to
+    // this user (PrivateFolder) and opens it; printFailed() tells otherwise.
     void print();
     void printToPdf(const QString &filePath);
+    // Empty when no private folder could be had.
     static QString printFilePath();
     // Waits (bounded) for PDFs still being rendered for closed tabs; call at
     // shutdown after the window is gone, before the application object dies.
@@ -116,6 +118,7 @@ Q_SIGNALS:
     void fullScreenRequested(QWebEngineFullScreenRequest request);
     // Back/forward possibilities or the loading state changed.
     void navigationStateChanged();
+    void printFailed(const QString &message);
 
 private Q_SLOTS:
     void onUrlChanged(const QUrl &url);

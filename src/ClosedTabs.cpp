@@ -34,16 +34,16 @@ std::optional<ClosedTabs::Entry> ClosedTabs::takeNewest()
     return entry;
 }
 
-void ClosedTabs::clear()
+bool ClosedTabs::clear()
 {
     m_entries.clear();
-    save();
+    return save();
 }
 
-void ClosedTabs::save()
+bool ClosedTabs::save()
 {
-    if (!m_path.isEmpty())
-        StoreFile::writeJson(m_path, QJsonDocument(toJson(m_entries)), StoreFile::Access::Secret);
+    return m_path.isEmpty()
+        || StoreFile::writeJson(m_path, QJsonDocument(toJson(m_entries)), StoreFile::Access::Secret);
 }
 
 QList<ClosedTabs::Entry> ClosedTabs::fromJson(const QJsonArray &records)

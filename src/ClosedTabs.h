@@ -33,14 +33,16 @@ public:
     std::optional<Entry> takeNewest();
     int count() const { return int(m_entries.size()); }
     QList<Entry> entries() const { return m_entries; }
-    void clear();
+    // False when the file could not be rewritten.
+    bool clear();
+    QString filePath() const { return m_path; }
 
     // Records from the file; anything malformed is skipped.
     static QList<Entry> fromJson(const QJsonArray &records);
     static QJsonArray toJson(const QList<Entry> &entries);
 
 private:
-    void save();
+    bool save();
 
     QString m_path;
     QList<Entry> m_entries;

@@ -164,20 +164,13 @@ void CommandPalette::populateCommands()
              showStatus(QStringLiteral("History cleared!"));
          }},
         {QStringLiteral("Wipe Everything"), QStringLiteral("Clear all data (history, cookies, cache)"),
-         QStringLiteral("\U0001F480"),
-         [this, w] {
-             if (!w || !w->dataManager)
-                 return;
-             w->dataManager->clearAll();
-             // The description promises cookies and cache too; they live in the web profile.
-             w->clearWebData();
-             w->updateAutocomplete();
-             showStatus(QStringLiteral("All data cleared!"));
-         }},
+         QStringLiteral("\U0001F480"), slot(&MainWindow::onWipeEverything)},
         {QStringLiteral("Privacy Dashboard"), QStringLiteral("View privacy stats and settings"),
          QStringLiteral("\U0001F6E1\uFE0F"), slot(&MainWindow::onPrivacyDashboard)},
         {QStringLiteral("Login / Sync Keys"), QStringLiteral("Log in to OrvexVPN account"),
          QStringLiteral("\U0001F464"), slot(&MainWindow::onAccountLogin)},
+        {QStringLiteral("Log out"), QStringLiteral("Forget the saved account and its WireGuard keys"),
+         QStringLiteral("\U0001F6AA"), slot(&MainWindow::onAccountLogout)},
     };
 
     QTabWidget *tabs = w ? w->tabWidget : nullptr;

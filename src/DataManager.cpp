@@ -119,10 +119,12 @@ QJsonObject DataManager::defaultSettings()
     };
 }
 
-void DataManager::saveJson(const QString &path, const QJsonDocument &doc, bool secret)
+bool DataManager::saveJson(const QString &path, const QJsonDocument &doc, bool secret)
 {
-    if (!StoreFile::writeJson(path, doc, secret ? StoreFile::Access::Secret : StoreFile::Access::Normal))
-        qWarning().noquote() << "DataManager: could not write" << path << "- the change is kept in memory only";
+    if (StoreFile::writeJson(path, doc, secret ? StoreFile::Access::Secret : StoreFile::Access::Normal))
+        return true;
+    qWarning().noquote() << "DataManager: could not write" << path << "- the change is kept in memory only";
+    return false;
 }
 
 // Every change of the two collections ends in its save: listeners hear of it there.
@@ -290,12 +292,28 @@ void DataManager::clearSession()
     saveSession();
 }
 
-void DataManager::clearAll()
+QStringList DataManager::clearAll()
 {
-    clearHistory();
-    clearSession();
+    history = QJsonArray();
+    session = QJsonArray();
     bookmarks = QJsonArray();
-    saveBookmarks();
     passwords = QJsonArray();
-    savePasswords();
+    settings = defaultSettings();
+    const struct {
+        QString path;
+        QJsonDocument doc;
+        bool secret;
+    } stores[] = {
+        {getHistoryPath(), QJsonDocument(history), false},   {getSessionPath(), QJsonDocument(session), false},
+        {getBookmarksPath(), QJsonDocument(bookmarks), false}, {getPasswordsPath(), QJsonDocument(passwords), true},
+        {getSettingsPath(), QJsonDocument(settings), false},
+    };
+    QStringList failed;
+    for (const auto &store : stores) {
+        if (!saveJson(store.path, store.doc, store.secret))
+            failed << store.path;
+        // Copies of damaged files can hold old passwords and history.
+        failed << StoreFile::removeDamagedCopies(store.path);
+    }
+    return failed;
 }

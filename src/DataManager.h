@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // The browser's local store of bookmarks, history, saved passwords, settings
 // and the last session. Memory is authoritative; every change rewrites that
@@ -66,7 +67,10 @@ public:
     void clearSession();
     void saveSession();
 
-    void clearAll();
+    // Empties history, session, bookmarks and passwords, puts the default
+    // settings back and removes the copies kept of damaged files. Returns the
+    // files that could not be written or removed.
+    QStringList clearAll();
 
     // Pure record rules, shared by the operations above.
     static QJsonArray withoutMatching(const QJsonArray &records, const QString &key, const QString &value);
@@ -86,7 +90,7 @@ private:
     void loadSettings();
     void loadSession();
     static QJsonArray loadArray(const QString &path);
-    static void saveJson(const QString &path, const QJsonDocument &doc, bool secret);
+    static bool saveJson(const QString &path, const QJsonDocument &doc, bool secret);
 
     QString configLocation; // empty: QStandardPaths' generic configuration folder
     QJsonArray bookmarks;

@@ -53,10 +53,15 @@ void DownloadManager::track(DownloadItem *item)
     emit downloadAdded(item);
 }
 
-void DownloadManager::clearHistory()
+QStringList DownloadManager::clearHistory()
 {
     m_history = QJsonArray();
-    saveHistory();
+    // Ended downloads of this run are history too; running ones stay listed.
+    m_downloads.removeIf([](const DownloadItem *item) { return item->isFinished(); });
+    QStringList failed;
+    if (!StoreFile::writeJson(getHistoryPath(), QJsonDocument(m_history)))
+        failed << getHistoryPath();
+    return failed + StoreFile::removeDamagedCopies(getHistoryPath());
 }
 
 QString DownloadManager::getHistoryPath() const

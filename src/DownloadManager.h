@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class DownloadItem;
@@ -32,7 +33,10 @@ public:
     void setDefaultDownloadPath(const QString &path) { m_defaultDownloadPath = path; }
 
     QJsonArray getDownloadHistory() const { return m_history; }
-    void clearHistory();
+    // Forgets ended downloads: the stored list with the copies kept of a
+    // damaged one, and this run's finished items. Returns the files that
+    // could not be written or removed.
+    QStringList clearHistory();
 
     QString getHistoryPath() const;
 

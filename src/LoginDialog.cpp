@@ -57,6 +57,8 @@ void LoginDialog::setupUI()
 
     statusLabel = new QLabel(this);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    // Shows the account service's error texts: never as rich text.
+    statusLabel->setTextFormat(Qt::PlainText);
     statusLabel->setAlignment(Qt::AlignCenter);
     statusLabel->setWordWrap(true);
     statusLabel->setStyleSheet(QStringLiteral("color: #ff006e;"));

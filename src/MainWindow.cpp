@@ -13,13 +13,15 @@
 #include "IconFactory.h"
 #include "LoginDialog.h"
 #include "PasswordDialog.h"
+#include "PopupWindow.h"
+#include "PlainMessageBox.h"
 #include "PrivacyDashboard.h"
 #include "PrivacyEngine.h"
 #include "SearchManager.h"
 #include "ServiceEndpoints.h"
 #include "SettingsDialog.h"
 #include "SidePanel.h"
-#include "PopupWindow.h"
+#include "StoreFile.h"
 #include "TabStripUpdater.h"
 #include "VPNManager.h"
 #include "VpnGate.h"
@@ -27,6 +29,7 @@
 
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QDir>
 #include <QDialog>
 #include <QFileInfo>
 #include <QFileDialog>
@@ -303,7 +306,8 @@ void MainWindow::setupUI()
     connect(settingsButton, &QPushButton::clicked, this, &MainWindow::onSettings);
     toolbarLayout->addWidget(settingsButton);
     QPushButton *accountButton = iconButton(QStringLiteral("Account"), IconFactory::user(), 20);
-    connect(accountButton, &QPushButton::clicked, this, &MainWindow::onAccountLogin);
+    accountButton->setObjectName(QStringLiteral("accountButton"));
+    connect(accountButton, &QPushButton::clicked, this, [this, accountButton] { onAccountButton(accountButton); });
     toolbarLayout->addWidget(accountButton);
     QPushButton *assistantButton = iconButton(QStringLiteral("Orvex AI"), IconFactory::robot(), 22);
     connect(assistantButton, &QPushButton::clicked, this, &MainWindow::onSidePanelToggle);
@@ -806,8 +810,16 @@ void MainWindow::onDownloadRequested(QWebEngineDownloadRequest *download)
 
 void MainWindow::onPrint()
 {
-    if (BrowserWindow *tab = currentBrowser())
-        tab->print();
+    BrowserWindow *tab = currentBrowser();
+    if (!tab)
+        return;
+    connect(tab, &BrowserWindow::printFailed, this, &MainWindow::onPrintFailed, Qt::UniqueConnection);
+    tab->print();
+}
+
+void MainWindow::onPrintFailed(const QString &message)
+{
+    statusBar()->showMessage(message, 5000);
 }
 
 void MainWindow::onZoomIn()
@@ -1043,7 +1055,8 @@ void MainWindow::onBookmarks()
             const QJsonObject record = value.toObject();
             const QString url = record.value(QLatin1String("url")).toString();
             const QString title = record.value(QLatin1String("title")).toString();
-            QAction *action = menu.addAction(title.isEmpty() ? url : title);
+            // A page's title: an '&' in it would mark a shortcut, not show.
+            QAction *action = menu.addAction(QString(title.isEmpty() ? url : title).replace(QLatin1Char('&'), QStringLiteral("&&")));
             connect(action, &QAction::triggered, this, [this, url] {
                 if (BrowserWindow *tab = currentBrowser())
                     tab->loadUrl(QUrl(url));
@@ -1279,8 +1292,9 @@ void MainWindow::setupVPN()
     connect(vpnManager, &VPNManager::keysUpdated, this, [this](const QJsonObject &keys) {
         const QString user = keys.value(QLatin1String("username")).toString();
         const QString ip = keys.value(QLatin1String("wireguard")).toObject().value(QLatin1String("client_ip")).toString();
-        QMessageBox::information(this, QStringLiteral("Keys Synced"),
-                                 QStringLiteral("Keys synced for %1\nWireGuard IP: %2").arg(user, ip));
+        // Both come from the account service.
+        PlainMessageBox::information(this, QStringLiteral("Keys Synced"),
+                                     QStringLiteral("Keys synced for %1\nWireGuard IP: %2").arg(user, ip));
         statusBar()->showMessage(QStringLiteral("VPN Keys Synced Correctly"));
     });
     // A failed connect by country would otherwise end in silence.
@@ -1384,9 +1398,72 @@ void MainWindow::onAccountLogin()
     accountSyncManager->syncKeys(token);
 }
 
+// Logged out it logs in; logged in it offers both.
+void MainWindow::onAccountButton(QWidget *button)
+{
+    if (!accountSyncManager->hasValidToken()) {
+        onAccountLogin();
+        return;
+    }
+    QMenu menu(this);
+    // The name comes from the account service: '&' would mark a shortcut.
+    QString user = accountSyncManager->getSavedUsername();
+    QAction *who = menu.addAction(QStringLiteral("Logged in as ") + user.replace(QLatin1Char('&'), QStringLiteral("&&")));
+    who->setEnabled(false);
+    menu.addSeparator();
+    connect(menu.addAction(QStringLiteral("Log in")), &QAction::triggered, this, &MainWindow::onAccountLogin);
+    connect(menu.addAction(QStringLiteral("Log out")), &QAction::triggered, this, &MainWindow::onAccountLogout);
+    menu.exec(button->mapToGlobal(QPoint(0, button->height())));
+}
+
+void MainWindow::onAccountLogout()
+{
+    if (!PlainMessageBox::ask(this, QStringLiteral("Log out"),
+                              QStringLiteral("Log out of your OrvexVPN account?\n\nThe saved login and the WireGuard "
+                                             "configuration synced from the account are removed from this computer.")))
+        return;
+    if (accountSyncManager->logOut())
+        statusBar()->showMessage(QStringLiteral("Logged out"), 5000);
+    else
+        PlainMessageBox::warning(this, QStringLiteral("Log out"),
+                                 QStringLiteral("Logged out, but these files could not be changed:\n")
+                                     + QDir::toNativeSeparators(accountSyncManager->tokenStorePath()) + QLatin1Char('\n')
+                                     + QDir::toNativeSeparators(accountSyncManager->wireGuardConfigPath()));
+}
+
+void MainWindow::onWipeEverything()
+{
+    if (!PlainMessageBox::ask(this, QStringLiteral("Wipe Everything"),
+                              QStringLiteral("Delete the browsing history, bookmarks, saved passwords, settings, the "
+                                             "last session, the downloads list, cookies and cache?\n\n"
+                                             "This cannot be undone.")))
+        return;
+    QStringList failed = dataManager->clearAll();
+    failed << downloadManager->clearHistory();
+    failed << StoreFile::removeDamagedCopies(searchManager->getEnginesPath());
+    // Closed tabs keep their pages' saved state, typed text included.
+    if (!closedTabList->clear())
+        failed << closedTabList->filePath();
+    clearWebData();
+    // The settings are the defaults again.
+    pushPrivacySettingsToAllTabs();
+    // Otherwise the address bar keeps suggesting the wiped addresses.
+    updateAutocomplete();
+    if (failed.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("All data cleared!"), 3000);
+        return;
+    }
+    for (QString &path : failed)
+        path = QDir::toNativeSeparators(path);
+    statusBar()->showMessage(QStringLiteral("Some data could not be cleared"), 5000);
+    PlainMessageBox::warning(this, QStringLiteral("Wipe Everything"),
+                             QStringLiteral("Some data could not be cleared:\n") + failed.join(QLatin1Char('\n')));
+}
+
 void MainWindow::clearWebData()
 {
     QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
     profile->cookieStore()->deleteAllCookies();
     profile->clearHttpCache();
+    profile->clearAllVisitedLinks();
 }

@@ -120,7 +120,10 @@ public Q_SLOTS:
     void onPasswordManager();
     void onDownloads();
     void onAccountLogin();
+    void onAccountLogout(); // asks first
+    void onWipeEverything(); // asks first
     void onPrint();
+    void onPrintFailed(const QString &message);
     void onZoomIn();
     void onZoomOut();
     void onZoomReset();
@@ -159,7 +162,7 @@ public:
     void restoreSession();
     void updateAutocomplete();
     void updateVPNStatus();
-    // Clears cookies and the HTTP cache of the web profile ("Wipe Everything").
+    // Clears cookies, the HTTP cache and the visited links of the web profile ("Wipe Everything").
     void clearWebData();
 
 protected:
@@ -173,6 +176,7 @@ private:
     void applyCyberpunkTheme();
     void setupAutocomplete();
     void setupVPN();
+    void onAccountButton(QWidget *button);
     BrowserWindow *createTab(const QString &text, bool connectAll, int index = -1);
     QWebEnginePage *createPageFor(BrowserWindow *opener, int type);
     void updateNavigationButtons();

@@ -1,6 +1,7 @@
 #include "PasswordDialog.h"
 
 #include "DataManager.h"
+#include "PlainMessageBox.h"
 #include "RecordTable.h"
 #include "StoreFile.h"
 
@@ -189,11 +190,11 @@ void PasswordDialog::onExportPasswords()
         return;
     // The file holds the obfuscated form only, and is private to the user.
     if (!StoreFile::writeJson(path, QJsonDocument(m_data->getPasswords()), StoreFile::Access::Secret)) {
-        QMessageBox::warning(this, QStringLiteral("Export"),
+        PlainMessageBox::warning(this, QStringLiteral("Export"),
                              QStringLiteral("Export failed: could not write %1").arg(QDir::toNativeSeparators(path)));
         return;
     }
-    QMessageBox::information(this, QStringLiteral("Export"), QStringLiteral("Passwords exported successfully!"));
+    PlainMessageBox::information(this, QStringLiteral("Export"), QStringLiteral("Passwords exported successfully!"));
 }
 
 PasswordDialog::ImportResult PasswordDialog::parseImport(const QByteArray &bytes)
@@ -234,7 +235,7 @@ void PasswordDialog::onImportPasswords()
     if (path.isEmpty())
         return;
     auto fail = [this](const QString &reason) {
-        QMessageBox::warning(this, QStringLiteral("Import"), QStringLiteral("Import failed: %1").arg(reason));
+        PlainMessageBox::warning(this, QStringLiteral("Import"), QStringLiteral("Import failed: %1").arg(reason));
     };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -267,5 +268,5 @@ void PasswordDialog::onImportPasswords()
         message += QStringLiteral("\n%1 of %2 entries were skipped (missing website, user name or password).")
                        .arg(result.skipped)
                        .arg(result.skipped + result.entries.size());
-    QMessageBox::information(this, QStringLiteral("Import"), message);
+    PlainMessageBox::information(this, QStringLiteral("Import"), message);
 }

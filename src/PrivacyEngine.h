@@ -41,6 +41,10 @@ public:
     QString getAdBlockingJS() const;
     QString getTrackingProtectionJS() const;
     QString getFingerprintProtectionJS() const;
+    // The canvas read-back change of the fingerprint script is keyed to this:
+    // random for each run of the browser. Scripts built afterwards use a new
+    // key, as another run would (tests).
+    static void setFingerprintSessionKey(const QByteArray &key);
     QString getCookieBlockingJS() const;
     QString getFontBlockingCSS() const;
 
@@ -84,6 +88,7 @@ private:
         QList<QWebEngineScript> scripts;
     };
 
+    static QByteArray &fingerprintSessionKey();
     AppliedPage *findApplied(const QWebEnginePage *page);
     void insertScript(QWebEngineView *view, const QString &source,
                       QWebEngineScript::InjectionPoint point);

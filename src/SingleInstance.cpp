@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "PrivateFolder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -62,20 +64,19 @@ QString SingleInstance::defaultSocketPath(const QString &dataFolder)
                                 .toHex()
                                 .left(12);
     const QString name = userName() + QLatin1Char('-') + QString::fromLatin1(hash) + QStringLiteral(".sock");
+    // Every start must find the same place: the runtime folder, or a folder
+    // of a fixed name in /tmp (never a fresh random one).
+    QStringList folders;
+    const QString runtime = PrivateFolder::locate(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString());
+    if (!runtime.isEmpty())
+        folders << runtime;
     const QString uid = QString::number(::geteuid());
-    QStringList runtimes;
-    const QString xdg = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-    if (!xdg.isEmpty() && QFileInfo(xdg).isDir())
-        runtimes << xdg;
-    runtimes << QDir::tempPath() + QStringLiteral("/orvexbrowser-") + uid << QStringLiteral("/tmp/orvexbrowser-") + uid;
-    for (const QString &runtime : std::as_const(runtimes)) {
-        const QString folder = runtime + QStringLiteral("/orvexbrowser");
+    folders << QDir::tempPath() + QStringLiteral("/orvexbrowser-") + uid << QStringLiteral("/tmp/orvexbrowser-") + uid;
+    for (const QString &folder : std::as_const(folders)) {
         // A socket's address holds at most 107 bytes.
         if (QFile::encodeName(folder + QLatin1Char('/') + name).size() > 100)
             continue;
-        if (runtime != xdg && !ensurePrivateFolder(runtime))
-            continue;
-        if (ensurePrivateFolder(folder))
+        if (folder == runtime || ensurePrivateFolder(folder))
             return folder + QLatin1Char('/') + name;
     }
     return QString();

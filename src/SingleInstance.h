@@ -26,9 +26,9 @@ public:
     explicit SingleInstance(const QString &socketPath, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // "<runtime folder>/orvexbrowser/<user>-<hash of the data folder>.sock";
-    // the runtime folder is $XDG_RUNTIME_DIR, or a private folder in /tmp.
-    // Empty when no private folder can be had.
+    // "$XDG_RUNTIME_DIR/orvexbrowser/<user>-<hash of the data folder>.sock",
+    // or the same name in "/tmp/orvexbrowser-<uid>" when the runtime folder
+    // is missing or not private. Empty when no private folder can be had.
     static QString defaultSocketPath(const QString &dataFolder);
     // Creates `path` as a folder only we can enter, or checks that it is one
     // (ours, 0700, not a link). False when it is not safe to use.

@@ -215,3 +215,18 @@ void StoreFile::removeStaleTemporaries(const QString &path)
             dir.remove(name);
     }
 }
+
+QStringList StoreFile::removeDamagedCopies(const QString &path)
+{
+    const QFileInfo info(path);
+    QDir dir(info.absolutePath());
+    QStringList failed;
+    // Links and other odd entries too: only the name says what it is.
+    const QStringList copies = dir.entryList({info.fileName() + QStringLiteral(".corrupt-*")},
+                                             QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QString &name : copies) {
+        if (!dir.remove(name))
+            failed << dir.filePath(name);
+    }
+    return failed;
+}

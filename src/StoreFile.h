@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QString>
+#include <QStringList>
 
 // The one writer and reader behind every file the browser keeps.
 //
@@ -37,4 +38,7 @@ public:
 
     // Removes temporary files of interrupted writes of this file ("<name>.tmp-XXXXXX").
     static void removeStaleTemporaries(const QString &path);
+    // Removes the copies kept of damaged versions of this file
+    // ("<name>.corrupt-*"); returns those that could not be removed.
+    static QStringList removeDamagedCopies(const QString &path);
 };

@@ -1,4 +1,7 @@
+#include "AccountServiceStub.h"
+#include "AccountSyncManager.h"
 #include "CommandPalette.h"
+#include "DataManager.h"
 #include "FakeTools.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
@@ -11,6 +14,12 @@
 #include <QtWidgets>
 
 using namespace Qt::StringLiterals;
+
+// What a menu shows of an action's text: "&&" is an '&', a lone '&' marks a shortcut.
+static QString shownInMenu(QString text)
+{
+    return text.replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
+}
 
 class TestCommandPalette : public QObject
 {
@@ -110,20 +119,21 @@ private Q_SLOTS:
         QVERIFY(!paletteVisibleUnderDialog);
     }
 
-    // Equal titles each reach their own tab. Single-click desktops report a click as
-    // clicked and activated: it runs once.
+    // Equal titles each reach their own tab; a title's markup is listed as text.
+    // Single-click desktops report a click as clicked and activated: it runs once.
     void equalTabTitlesAndClickRunsOnce()
     {
         startWindow();
         QTabWidget *tabs = window->tabs();
         window->onNewTab();
         window->onNewTab();
-        tabs->setTabText(1, u"Same"_s);
-        tabs->setTabText(2, u"Same"_s);
+        tabs->setTabText(1, u"<b>Same</b>"_s);
+        tabs->setTabText(2, u"<b>Same</b>"_s);
         tabs->setCurrentIndex(0);
-        run(u"switch to tab: same"_s);
+        run(u"switch to tab: <b>same"_s);
         QCOMPARE(tabs->currentIndex(), 1);
-        run(u"switch to tab: same"_s, 1);
+        QCOMPARE(palette->listWidget()->item(0)->text().section(u'\n', 0, 0), u"\U0001F4D1  Switch to Tab: <b>Same</b>"_s);
+        run(u"switch to tab: <b>same"_s, 1);
         QCOMPARE(tabs->currentIndex(), 2);
         open();
         QTest::keyClicks(palette->searchField(), u"open a new browser tab"_s);
@@ -132,10 +142,34 @@ private Q_SLOTS:
         QCOMPARE(tabs->count(), 4);
     }
 
-    // The address bar stops offering wiped addresses; the profile's cookies go too.
+    // Asked first (No is the default). Everything it names goes, with the downloads list
+    // and the copies kept of damaged stores; the address bar stops offering wiped
+    // addresses. A store that cannot be written is reported, not claimed cleared.
+    void wipeEverything_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("unwritable");
+        QTest::newRow("declined") << "No" << "";
+        QTest::newRow("confirmed") << "Yes" << "";
+        QTest::newRow("confirmed, a store cannot be written") << "Yes" << "bookmarks.json";
+    }
     void wipeEverything()
     {
-        env->dir.writeFile(u"history.json"_s, "[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]");
+        QFETCH(QString, answer);
+        QFETCH(QString, unwritable);
+        const TempDataDir &dir = env->dir;
+        const QByteArray history = "[{\"timestamp\":\"2025-03-01T14:05:09\",\"title\":\"A\",\"url\":\"https://a.example/\"}]";
+        const QMap<QString, QByteArray> seeded{
+            {u"history.json"_s, history},
+            {u"bookmarks.json"_s, "[{\"url\":\"https://b.example/\",\"title\":\"B\"}]"},
+            {u"passwords.json"_s, "[{\"url\":\"https://c.example/\",\"username\":\"ann\",\"password\":\"" + DataManager::encryptPasswordStatic(u"s3cret"_s).toUtf8() + "\"}]"},
+            {u"settings.json"_s, "{\"adBlocking\":false}"},
+            {u"downloads.json"_s, "[{\"url\":\"https://d.example/f.zip\",\"filename\":\"f.zip\"}]"},
+            {u"passwords.json.corrupt-20250301-140509"_s, "[{\"url\":\"https://old.example/\",\"pass"},
+            {u"search_engines.json.corrupt-20250301-140509"_s, "{\"engines\""},
+        };
+        for (auto it = seeded.cbegin(); it != seeded.cend(); ++it)
+            dir.writeFile(it.key(), it.value());
         startWindow();
         QWebEngineCookieStore *store = QWebEngineProfile::defaultProfile()->cookieStore();
         QSignalSpy added(store, &QWebEngineCookieStore::cookieAdded);
@@ -143,14 +177,129 @@ private Q_SLOTS:
         store->setCookie(QNetworkCookie::parseCookies("session=secret; Domain=tracker.example; Path=/").first(),
                          QUrl(u"https://tracker.example/"_s));
         QTRY_COMPARE(added.size(), 1);
+        if (!unwritable.isEmpty()) {
+            QVERIFY(QFile::remove(dir.filePath(unwritable)) && QDir().mkdir(dir.filePath(unwritable)));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^DataManager: could not write .*" + unwritable));
+        }
         const QAbstractItemModel *completions = window->addressBar()->completer()->model();
         const auto offered = [&] { return completions->match(completions->index(0, 0), Qt::DisplayRole, u"a.example"_s, 1, Qt::MatchContains); };
         QCOMPARE(offered().size(), 1);
+
+        ModalAnswerer answerer({answer, u"OK"_s});
         run(u"wipe everything"_s);
-        QCOMPARE(window->statusBar()->currentMessage(), u"All data cleared!"_s);
+        QVERIFY(answerer.seen().value(0).label.startsWith(u"Delete the browsing history, bookmarks, saved passwords, settings"_s));
+        const QStringList files = QDir(dir.dataFolder()).entryList(QDir::Files | QDir::Hidden);
+        if (answer == u"No") {
+            QCOMPARE(answerer.seen().size(), 1);
+            QCOMPARE(offered().size(), 1);
+            for (auto it = seeded.cbegin(); it != seeded.cend(); ++it)
+                QCOMPARE(dir.readFile(it.key()), it.value());
+            return;
+        }
         QVERIFY(offered().isEmpty());
         QTRY_VERIFY(!removed.isEmpty());
         QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
+        QCOMPARE(files.filter(u".corrupt-"_s), QStringList());
+        for (const char *name : {"history.json", "session.json", "passwords.json", "downloads.json", "bookmarks.json"}) {
+            if (unwritable != QLatin1String(name))
+                QCOMPARE(QJsonDocument::fromJson(dir.readFile(QLatin1String(name))).array(), QJsonArray());
+        }
+        QCOMPARE(QJsonDocument::fromJson(dir.readFile(u"settings.json"_s)).object(), DataManager::defaultSettings());
+        if (unwritable.isEmpty()) {
+            QCOMPARE(answerer.seen().size(), 1);
+            QCOMPARE(window->statusBar()->currentMessage(), u"All data cleared!"_s);
+        } else {
+            QCOMPARE(answerer.seen().size(), 2);
+            QCOMPARE(answerer.seen().at(1).label, "Some data could not be cleared:\n" + dir.filePath(unwritable));
+            QCOMPARE(window->statusBar()->currentMessage(), u"Some data could not be cleared"_s);
+        }
+    }
+
+    // The user name from the account service is shown as sent, never as rich text.
+    // Logging out, from the account button's menu or the palette, asks first and
+    // then forgets the login and the synced WireGuard configuration.
+    void accountLogOut_data()
+    {
+        QTest::addColumn<bool>("fromButton");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("account button, confirmed") << true << "Yes";
+        QTest::newRow("palette, declined") << false << "No";
+    }
+    void accountLogOut()
+    {
+        QFETCH(bool, fromButton);
+        QFETCH(QString, answer);
+        AccountServiceStub service;
+        QVERIFY(service.listen());
+        service.setKeysReply(AccountServiceStub::KeysReply::MarkupUserName);
+        startWindow();
+        AccountSyncManager *sync = window->accountSync();
+        sync->setBaseUrl(service.baseUrl());
+        sync->saveToken(AccountServiceStub::sessionToken(), AccountServiceStub::markup());
+        QString shown;
+        bool plain = false;
+        ModalAnswerer::answer([&](QWidget *w) {
+            if (auto *box = qobject_cast<QMessageBox *>(w)) {
+                shown = box->text();
+                plain = box->textFormat() == Qt::PlainText || !Qt::mightBeRichText(shown);
+            }
+            qobject_cast<QDialog *>(w)->accept();
+        });
+        sync->syncKeys();
+        QTRY_COMPARE(shown, "Keys synced for " + AccountServiceStub::markup() + "\nWireGuard IP: 10.66.0.7");
+        QVERIFY(plain);
+        QTRY_VERIFY(QFileInfo::exists(sync->wireGuardConfigPath()));
+
+        ModalAnswerer answerer({answer});
+        if (fromButton) {
+            QString who;
+            ModalAnswerer::answer([&who](QWidget *w) {
+                auto *menu = qobject_cast<QMenu *>(w);
+                menu->hide();
+                who = shownInMenu(menu->actions().value(0)->text());
+                for (QAction *a : menu->actions())
+                    if (a->text() == u"Log out"_s)
+                        a->trigger();
+            });
+            QTest::mouseClick(window->findChild<QPushButton *>(u"accountButton"_s), Qt::LeftButton);
+            QCOMPARE(who, "Logged in as " + AccountServiceStub::markup());
+        } else {
+            run(u"log out"_s);
+        }
+        QTRY_VERIFY(answerer.allAnswered());
+        QVERIFY(answerer.seen().value(0).label.startsWith(u"Log out of your OrvexVPN account?"_s));
+        const bool out = answer == u"Yes";
+        QCOMPARE(sync->hasValidToken(), !out);
+        QCOMPARE(QFileInfo::exists(sync->wireGuardConfigPath()), !out);
+        QCOMPARE(window->statusBar()->currentMessage() == u"Logged out"_s, out);
+    }
+
+    // A title is listed in the bookmarks menu as written, '&' and all.
+    void bookmarksMenuShowsTitlesAsWritten()
+    {
+        env->dir.writeFile(u"bookmarks.json"_s, "[{\"url\":\"https://qa.example/\",\"title\":\"Q&A <b>forum</b>\"}]");
+        startWindow();
+        QString listed;
+        ModalAnswerer::answer([&listed](QWidget *w) {
+            auto *menu = qobject_cast<QMenu *>(w);
+            listed = shownInMenu(menu->actions().value(0)->text());
+            menu->hide();
+        });
+        window->onBookmarks();
+        QCOMPARE(listed, u"Q&A <b>forum</b>"_s);
+    }
+
+    // Without a private folder for the file the page is not printed, and the window says so.
+    void printFailureShowsInTheStatusBar()
+    {
+        startWindow();
+        const QString notAFolder = env->dir.path() + u"/not-a-folder"_s;
+        QFile file(notAFolder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        qputenv("XDG_RUNTIME_DIR", "");
+        qputenv("TMPDIR", QFile::encodeName(notAFolder));
+        run(u"print"_s);
+        QCOMPARE(window->statusBar()->currentMessage(), u"Printing failed: no private folder for the file"_s);
     }
 };
 

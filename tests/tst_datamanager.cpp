@@ -53,10 +53,12 @@ private Q_SLOTS:
         dir.writeFile("history.json", QJsonDocument(stored).toJson());
         DataManager dm;
         QCOMPARE(dm.getHistory().size(), 1000);
-        // Re-visiting an entry beyond the cap adds it fresh at the front; the oldest goes.
+        // Re-visiting an entry beyond the cap adds it fresh at the front; the oldest goes,
+        // in memory and in the file (a new manager would cap it again on loading).
         dm.addHistory("https://site.test/1200", "Back");
-        const QStringList onDisk = urlsOf(DataManager().getHistory());
-        QCOMPARE(onDisk.size(), 1000);
+        const QStringList live = urlsOf(dm.getHistory()), onDisk = urlsOf(QJsonDocument::fromJson(dir.readFile("history.json")).array());
+        QCOMPARE(live.size(), 1000);
+        QCOMPARE(onDisk, live);
         QCOMPARE(onDisk.first() + onDisk.last(), QStringLiteral("https://site.test/1200https://site.test/998"));
     }
 

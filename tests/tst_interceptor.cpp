@@ -27,6 +27,7 @@ private Q_SLOTS:
         };
         row("ad host", "https://doubleclick.net/x.js", Verdict::BlockAd);
         row("ads path on any host", "http://127.0.0.1:8080/img/ads/banner.png", Verdict::BlockAd);
+        row("adserver path, any case", "https://cdn.example.org/AdServer/serve.js", Verdict::BlockAd);
         row("percent-encoded ads path", "https://example.org/%61ds/x.gif", Verdict::BlockAd);
         row("ads without trailing slash", "https://example.org/ads", Verdict::Pass);
         row("domain inside the path", "https://example.org/doubleclick.net", Verdict::Pass);

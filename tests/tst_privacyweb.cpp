@@ -146,6 +146,55 @@ private Q_SLOTS:
         const QStringList console = static_cast<QuietPage *>(tab.view->page())->console;
         QVERIFY2(console.filter(QStringLiteral("Uncaught")).isEmpty(), qPrintable(console.join('\n')));
     }
+
+    // The canvas read-backs change by a small amount keyed to the session and the
+    // site: reads within a session agree (nothing to average away, in any tab);
+    // another session or another site reads differently; the page's own canvas
+    // stays as drawn.
+    void canvasReadsDependOnSessionAndSite()
+    {
+        server.setPage("/canvas", R"(<html><body><canvas id="c" width="200" height="60"></canvas><script>
+            function draw(canvas) {
+                const x = canvas.getContext('2d');
+                x.fillStyle = '#f60'; x.fillRect(0, 0, 200, 60);
+                x.fillStyle = 'rgba(102, 204, 0, 0.7)'; x.fillRect(100, 5, 80, 40);
+                x.fillStyle = '#069'; x.font = '20px sans-serif'; x.fillText('Fingerprint 1.0', 4, 30);
+                return canvas;
+            }
+            function fresh() { const c = document.createElement('canvas'); c.width = 200; c.height = 60; return draw(c); }
+            function digest(bytes) { let h = 0; for (const b of bytes) h = Math.imul(h ^ b, 16777619) >>> 0; return h.toString(16); }
+            const canvas = draw(document.getElementById('c'));
+            const pixels = () => digest(canvas.getContext('2d').getImageData(0, 0, 200, 60).data);
+            const blobs = [];
+            const readBlob = () => canvas.toBlob(b => b.arrayBuffer().then(a => blobs.push(digest(new Uint8Array(a)))));
+        </script></body></html>)");
+        // dataURL twice, pixels twice, blob twice, whether the canvas still matches a fresh drawing.
+        const auto read = [this](const QByteArray &sessionKey, const QUrl &url, bool protect) {
+            PrivacyEngine::setFingerprintSessionKey(sessionKey);
+            Tab tab;
+            tab.engine->setFingerprintProtection(protect);
+            if (!tab.load(url))
+                return QStringList();
+            const QStringList reads = tab.run("readBlob(); readBlob(); [canvas.toDataURL(), canvas.toDataURL(), pixels(), pixels()]").toStringList();
+            if (!QTest::qWaitFor([&] { return tab.run("blobs.length").toInt() == 2; }, LoadTimeout))
+                return QStringList();
+            return reads + tab.run("blobs").toStringList() + QStringList{tab.run("String(fresh().toDataURL() === canvas.toDataURL())").toString()};
+        };
+        const QStringList first = read("session 1", server.url("/canvas"), true);
+        QCOMPARE(first.size(), 7);
+        QVERIFY(!first.at(0).isEmpty() && !first.at(2).isEmpty() && !first.at(4).isEmpty());
+        QCOMPARE(first.at(1), first.at(0));
+        QCOMPARE(first.at(3), first.at(2));
+        QCOMPARE(first.at(5), first.at(4));
+        QCOMPARE(first.at(6), QStringLiteral("true"));
+        QCOMPARE(read("session 1", server.url("/canvas"), true), first);
+        const auto differsInEachRead = [&first](const QStringList &other) {
+            return other.size() == 7 && other.at(0) != first.at(0) && other.at(2) != first.at(2) && other.at(4) != first.at(4);
+        };
+        QVERIFY2(differsInEachRead(read("session 1", server.url("/canvas"), false)), "unchanged by the protection");
+        QVERIFY2(differsInEachRead(read("session 2", server.url("/canvas"), true)), "the same in another session");
+        QVERIFY2(differsInEachRead(read("session 1", at("control.example", "/canvas"), true)), "the same on another site");
+    }
 };
 
 int main(int argc, char **argv)

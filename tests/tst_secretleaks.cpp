@@ -82,15 +82,49 @@ private Q_SLOTS:
         QVERIFY(!tools.calls().join(' ').contains("PrivateKey"));
     }
 
-    // The fuzzers' finds: a final line break passed the checks of values that go
-    // into a file wg-quick runs as root; a blank in an interface name was kept.
-    void finalLineBreakIsRefused()
+    // Values that go into a file wg-quick runs as root, or into a cookie header.
+    // The fuzzers found a final line break passing the checks, which anchor at
+    // the very end of the text; a ';' would split the cookie header.
+    void hostileValuesAreRefused_data()
     {
-        const QString key = AccountServiceStub::key('k'), endpoint = QStringLiteral("vpn.example.test:51820");
-        QVERIFY(WireGuardConfig::isValidKey(key) && !WireGuardConfig::isValidKey(key + "\n"));
-        QVERIFY(WireGuardConfig::isValidEndpoint(endpoint) && !WireGuardConfig::isValidEndpoint(endpoint + "\n"));
-        QVERIFY(WireGuardConfig::forServer(key, "10.0.0.2", key, "203.0.113.5") && !WireGuardConfig::forServer(key, "10.0.0.2\n", key, "203.0.113.5"));
-        QVERIFY(AccountSyncManager::isUsableToken(AccountServiceStub::sessionToken()) && !AccountSyncManager::isUsableToken(AccountServiceStub::sessionToken() + "\n"));
+        QTest::addColumn<QString>("check");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("accepted");
+        const QString key = AccountServiceStub::key('k'), token = AccountServiceStub::sessionToken();
+        QTest::newRow("key") << "key" << key << true;
+        QTest::newRow("key, final line break") << "key" << key + "\n" << false;
+        QTest::newRow("client address, final line break") << "client" << "10.0.0.2\n" << false;
+        QTest::newRow("server name") << "server" << "vpn.example.test" << true;
+        QTest::newRow("server name, final line break") << "server" << "vpn.example.test\n" << false;
+        QTest::newRow("server IPv4, final line break") << "server" << "203.0.113.5\n" << false;
+        QTest::newRow("endpoint") << "endpoint" << "vpn.example.test:51820" << true;
+        QTest::newRow("endpoint, final line break") << "endpoint" << "vpn.example.test:51820\n" << false;
+        QTest::newRow("endpoint host, final line break") << "endpoint" << "vpn.example.test\n:51820" << false;
+        QTest::newRow("endpoint IPv4, final line break") << "endpoint" << "203.0.113.5\n:51820" << false;
+        QTest::newRow("endpoint port 65535") << "endpoint" << "203.0.113.5:65535" << true;
+        QTest::newRow("endpoint port 65536") << "endpoint" << "203.0.113.5:65536" << false;
+        QTest::newRow("token") << "token" << token << true;
+        QTest::newRow("token, final line break") << "token" << token + "\n" << false;
+        QTest::newRow("token holding ;") << "token" << token + ";admin=1" << false;
+    }
+    void hostileValuesAreRefused()
+    {
+        QFETCH(QString, check);
+        QFETCH(QString, value);
+        const QString key = AccountServiceStub::key('k');
+        const QHash<QString, std::function<bool()>> checks{
+            {"key", [&] { return WireGuardConfig::isValidKey(value); }},
+            {"client", [&] { return WireGuardConfig::forServer(key, value, key, "203.0.113.5").has_value(); }},
+            {"server", [&] { return WireGuardConfig::forServer(key, "10.0.0.2", key, value).has_value(); }},
+            {"endpoint", [&] { return WireGuardConfig::fromAccount(key, "10.0.0.2/32", key, value).has_value(); }},
+            {"token", [&] { return AccountSyncManager::isUsableToken(value); }},
+        };
+        QTEST(checks.value(check)(), "accepted");
+    }
+
+    // A blank in an interface name was kept.
+    void interfaceNameEndsAtABlank()
+    {
         QCOMPARE(VPNManager::parseIpLinkShow("5: wg0\vjunk: <POINTOPOINT,NOARP,UP,LOWER_UP> mtu 1420\n").interfaceName, "wg0");
     }
 };

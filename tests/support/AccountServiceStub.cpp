@@ -46,6 +46,8 @@ TestHttpServer::Response AccountServiceStub::login(const Request &req) const
         return error(u"Invalid credentials"_s);
     case LoginReply::HostileToken:
         return json(QJsonDocument(QJsonObject{{u"token"_s, u"abc\r\nX-Evil: 1"_s}}));
+    case LoginReply::MarkupError:
+        return error(markup());
     case LoginReply::Slow:
     case LoginReply::Token:
         break;
@@ -70,6 +72,9 @@ TestHttpServer::Response AccountServiceStub::keys(const Request &req) const
         return {200, "text/html", "<html>502 Bad Gateway</html>", {}};
     case KeysReply::Array:
         return json(QJsonDocument(QJsonArray{keys}));
+    case KeysReply::MarkupUserName:
+        keys[u"username"_s] = markup();
+        break;
     case KeysReply::InjectedEndpoint: {
         QJsonObject wg = keys[u"wireguard"_s].toObject();
         wg[u"endpoint"_s] = u"203.0.113.5:51820\nPostUp = touch /tmp/orvex-pwned"_s;

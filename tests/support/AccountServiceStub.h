@@ -17,9 +17,10 @@ public:
         NotJson,
         Array,
         Slow,            // Good, after 5 s
-        InjectedEndpoint // "endpoint" carrying a PostUp line
+        InjectedEndpoint, // "endpoint" carrying a PostUp line
+        MarkupUserName    // Good, with markup() as the "username"
     };
-    enum class LoginReply { Token, Error, NotJson, Slow, HostileToken };
+    enum class LoginReply { Token, Error, NotJson, Slow, HostileToken, MarkupError /* {"error": markup()} */ };
 
     explicit AccountServiceStub(QObject *parent = nullptr);
 
@@ -30,6 +31,8 @@ public:
     static QString sessionToken() { return QStringLiteral("sess-0123456789abcdef"); }
     static QString userName() { return QStringLiteral("alice"); }
     static QString password() { return QStringLiteral("correct horse"); }
+    // Text a hostile service sends to be shown as rich text: a link, an image, layout.
+    static QString markup() { return QStringLiteral("<a href=\"https://evil.example/\"><img src=\"x.png\"><h1>Bob &amp; Eve</h1></a>"); }
 
     static QString key(char seed); // a well-formed key derived from a seed byte
     static QJsonObject goodKeys();

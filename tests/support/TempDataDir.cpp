@@ -4,12 +4,13 @@
 
 TempDataDir::TempDataDir()
 {
-    const QString dirs[] = {configDir(), tempDir(), downloadDir()};
-    for (int i = 0; i < 3; ++i) {
+    const QString dirs[] = {configDir(), tempDir(), downloadDir(), runtimeDir()};
+    for (int i = 0; i < VarCount; ++i) {
         m_old[i] = qgetenv(Vars[i]);
         QDir().mkpath(dirs[i]);
         qputenv(Vars[i], dirs[i].toLocal8Bit());
     }
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // QStandardPaths takes the download folder from user-dirs.dirs.
     QFile userDirs(configDir() + QStringLiteral("/user-dirs.dirs"));
     if (userDirs.open(QIODevice::WriteOnly))
@@ -18,7 +19,7 @@ TempDataDir::TempDataDir()
 
 TempDataDir::~TempDataDir()
 {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < VarCount; ++i)
         m_old[i].isEmpty() ? qunsetenv(Vars[i]) : qputenv(Vars[i], m_old[i]);
 }
 

@@ -4,7 +4,7 @@
 
 // A fresh per-test home for everything the browser writes: the configuration
 // folder (data stores, token store), the temporary folder (WireGuard
-// configurations, printed PDF) and the download folder. The environment is
+// configurations), the runtime folder (printed PDF) and the download folder. The environment is
 // restored when the object dies.
 class TempDataDir
 {
@@ -17,13 +17,15 @@ public:
     QString dataFolder() const { return configDir() + QStringLiteral("/orvexbrowser"); } // the browser's own
     QString tempDir() const { return path() + QStringLiteral("/tmp"); }               // TMPDIR
     QString downloadDir() const { return path() + QStringLiteral("/downloads"); }     // XDG_DOWNLOAD_DIR
+    QString runtimeDir() const { return path() + QStringLiteral("/runtime"); }        // XDG_RUNTIME_DIR, 0700
 
     QString filePath(const QString &name) const { return dataFolder() + u'/' + name; }
     void writeFile(const QString &name, const QByteArray &bytes) const;
     QByteArray readFile(const QString &name) const;
 
 private:
-    static constexpr const char *Vars[] = {"XDG_CONFIG_HOME", "TMPDIR", "XDG_DOWNLOAD_DIR"};
+    static constexpr const char *Vars[] = {"XDG_CONFIG_HOME", "TMPDIR", "XDG_DOWNLOAD_DIR", "XDG_RUNTIME_DIR"};
+    static constexpr int VarCount = 4;
     QTemporaryDir m_dir;
-    QByteArray m_old[3];
+    QByteArray m_old[VarCount];
 };
