@@ -31,7 +31,7 @@ if(NOT _orvex_gzip_rc EQUAL 0)
     message(FATAL_ERROR "Packaging: gzip of the changelog and manual page failed")
 endif()
 
-install(TARGETS orvexbrowser RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvexbrowser orvex-filtercheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_orvex_pkg_src}/${ORVEX_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_orvex_pkg_gen}/${ORVEX_APP_ID}.metainfo.xml
