@@ -81,6 +81,15 @@ QString normaliseDomain(QStringView entry)
         d.remove(0, 1);
     if (d.isEmpty())
         return {};
+    // An IPv6 address, compared as hosts are: without brackets.
+    if (!entity && d.startsWith(u'[') && d.endsWith(u']')) {
+        d = d.mid(1, d.size() - 2);
+        for (QChar c : std::as_const(d)) {
+            if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || c == u':' || c == u'.'))
+                return {};
+        }
+        return d.isEmpty() ? QString() : d;
+    }
     if (hasNonAscii(d)) {
         d = QString::fromLatin1(QUrl::toAce(d));
         if (d.isEmpty())
@@ -238,17 +247,15 @@ FilterRule FilterRule::parseNetwork(QStringView line)
         body = body.mid(2);
     }
 
-    // Options follow the last '$', unless that '$' ends a /regex/ itself.
+    // Options follow the last '$', unless that '$' is the end anchor of a
+    // /regex/ ("/ads$/": a '/' right after it).
     QStringView options;
     bool hasOptions = false;
     const qsizetype dollar = body.lastIndexOf(u'$');
-    if (dollar >= 0) {
-        const bool regexLike = body.startsWith(u'/') && dollar > 0;
-        if (!regexLike || body[dollar - 1] == u'/') {
-            hasOptions = true;
-            options = body.mid(dollar + 1);
-            body = body.left(dollar);
-        }
+    if (dollar >= 0 && !(dollar + 1 < body.size() && body[dollar + 1] == u'/')) {
+        hasOptions = true;
+        options = body.mid(dollar + 1);
+        body = body.left(dollar);
     }
 
     quint32 positive = 0, negative = 0;

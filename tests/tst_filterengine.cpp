@@ -92,7 +92,12 @@ private Q_SLOTS:
         // Pattern syntax
         row("plain substring", "-ad-banner.", "https://cdn.example/img-ad-banner.png", "block -ad-banner.", "image");
         row("plain, no match", "-ad-banner.", "https://cdn.example/img-ad-banner/x.png", "allow", "image");
-        row("plain is case-insensitive", "/BannerAd/", "https://cdn.example/bannerad/x.gif", "allow", "image");
+        row("plain is case-insensitive", "/BannerAd.", "https://cdn.example/bannerad.gif", "block /BannerAd.", "image");
+        row("slashes at both ends make a regex", "/banner/", "https://cdn.example/x-banner/y.gif", "block /banner/", "image");
+        row("path with options", "/prebid.$script,domain=~prebid.org", "https://news.example/js/prebid.js",
+            "block /prebid.$script,domain=~prebid.org");
+        row("regex ending in $", "/\\.php$/$script", "https://cdn.example/x.php", "block /\\.php$/$script");
+        row("regex ending in $, no match", "/\\.php$/$script", "https://cdn.example/x.php?a=1", "allow");
         row("star", "/ads/*/banner", "https://cdn.example/ads/2024/05/banner.gif", "block /ads/*/banner", "image");
         row("star needs the parts in order", "/ads/*/banner", "https://cdn.example/banner/ads/x", "allow", "image");
         row("separator at a slash", "||tracker.example^", "https://tracker.example/p.gif", "block ||tracker.example^", "image");
@@ -181,7 +186,7 @@ private Q_SLOTS:
         row("options in any case and order", "||ads.example^$SCRIPT,Third-Party,Domain=NEWS.example", "https://ads.example/x.js",
             "block ||ads.example^$SCRIPT,Third-Party,Domain=NEWS.example");
         row("rule for every address refused", "*$script", "https://cdn.example/x.js", "allow");
-        row("non-ASCII path", "/werbung-ä/", "https://cdn.example/werbung-%C3%A4/x.png", "block /werbung-ä/", "image");
+        row("non-ASCII path", "/werbung-ä.", "https://cdn.example/werbung-%C3%A4.png", "block /werbung-ä.", "image");
     }
     void decide()
     {
@@ -190,7 +195,7 @@ private Q_SLOTS:
         QFETCH(QString, page);
         QFETCH(QString, type);
         const auto engine = engineFor(rules);
-        QCOMPARE(verdict(*engine, url, page, type), QTEST_FETCH_EXPECTED());
+        QTEST(verdict(*engine, url, page, type), "expected");
     }
 
     // The exception question the built-in lists will ask.
@@ -478,7 +483,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("blocked") << QByteArray("https://ads.example/x.js\thttps://news.example/\tscript")
-                                 << QByteArray("block\t||ads.example^");
+                                 << QByteArray("block\t||ads.example^$script");
         QTest::newRow("allowed") << QByteArray("https://cdn.example/x.js\thttps://news.example/\tscript") << QByteArray("allow");
         QTest::newRow("exception") << QByteArray("https://ads.example/ok/x.js\thttps://news.example/\tscript\r\n")
                                    << QByteArray("allow\t@@||ads.example/ok/");
@@ -571,7 +576,6 @@ private Q_SLOTS:
         QSignalSpy sources(&manager, &FilterListManager::sourcesChanged);
 
         manager.checkForUpdates();
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not updated"_s));
         manager.updateNow();
         QTest::qWait(200);
         QCOMPARE(server.requestCount("/list.txt"), 0);
