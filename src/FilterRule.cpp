@@ -453,7 +453,9 @@ bool FilterRule::isSafeSelector(QStringView s)
     QChar quote;
     for (qsizetype i = 0; i < s.size(); ++i) {
         const QChar c = s[i];
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        // Braces end a rule whatever a parser thinks of the quotes around
+        // them; no list needs them in a selector.
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == u'{' || c == u'}')
             return false;
         if (c == u'\\') {
             if (++i >= s.size())

@@ -267,6 +267,7 @@ private Q_SLOTS:
         row("procedural selector", u"example.com##div:has-text(Sponsored)"_s, K::Skipped);
         row("style injection", u"example.com##.ad { color: red }"_s, K::Invalid);
         row("selector breaking out", u"##a{}body{background:red"_s, K::Invalid);
+        row("brace inside quotes", u"##a[href^=\"x{32}\"]"_s, K::Invalid);
         row("unbalanced selector", u"##a[href=\"x]"_s, K::Invalid);
         row("catastrophic regex", u"/(a+)+$/"_s, K::Skipped);
         row("alternation under a star", u"/(a|aa)*b/"_s, K::Skipped);
