@@ -36,19 +36,20 @@ QByteArray FilterCheck::check(QByteArrayView raw)
     const quint32 type = FilterEngine::typeFromName(QString::fromUtf8(typeText));
     if (type == 0)
         return "error\tunknown type " + oneLine(QString::fromUtf8(typeText));
-    const QUrl url(QString::fromUtf8(urlText), QUrl::StrictMode);
+    // Parsed as the browser's own URLs are: what Chromium accepts, QUrl does in tolerant mode.
+    const QUrl url(QString::fromUtf8(urlText), QUrl::TolerantMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         return "error\tinvalid URL " + oneLine(QString::fromUtf8(urlText.first(qMin<qsizetype>(urlText.size(), 200))));
     QUrl pageUrl;
     if (!pageText.isEmpty()) {
-        pageUrl = QUrl(QString::fromUtf8(pageText), QUrl::StrictMode);
+        pageUrl = QUrl(QString::fromUtf8(pageText), QUrl::TolerantMode);
         if (!pageUrl.isValid() || pageUrl.isRelative())
             return "error\tinvalid page URL " + oneLine(QString::fromUtf8(pageText.first(qMin<qsizetype>(pageText.size(), 200))));
     }
 
     // A main frame is its own page; pages repeat from line to line.
-    const QByteArray encoded = url.toEncoded();
-    const QByteArray pageEncoded = type == FilterRule::Document ? encoded : pageUrl.toEncoded();
+    const QByteArray encoded = FilterEngine::encodedUrl(url);
+    const QByteArray pageEncoded = type == FilterRule::Document ? encoded : FilterEngine::encodedUrl(pageUrl);
     if (!m_hasPage || pageEncoded != m_lastPageUrl) {
         m_lastPage = m_engine->page(QByteArrayView(pageEncoded));
         m_lastPageUrl = pageEncoded;

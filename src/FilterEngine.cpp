@@ -360,9 +360,23 @@ bool readTable(QDataStream &in, std::vector<T> &v, qint64 remaining)
 FilterEngine::FilterEngine() = default;
 FilterEngine::~FilterEngine() = default;
 
+namespace {
+// "rule$a,badfilter,b" -> "rule$a,b"; "rule$badfilter" -> "rule".
+QString withoutBadfilter(const QString &line)
+{
+    const qsizetype dollar = line.lastIndexOf(QLatin1Char('$'));
+    if (dollar < 0)
+        return line;
+    QStringList options = line.mid(dollar + 1).split(QLatin1Char(','));
+    options.removeIf([](const QString &o) { return o.trimmed().compare(QLatin1String("badfilter"), Qt::CaseInsensitive) == 0; });
+    return options.isEmpty() ? line.left(dollar) : line.left(dollar + 1) + options.join(QLatin1Char(','));
+}
+}
+
 std::shared_ptr<const FilterEngine> FilterEngine::build(const QList<Source> &sources)
 {
     auto engine = std::make_shared<FilterEngine>();
+    QSet<QByteArray> badfilters;
     for (const Source &source : sources) {
         if (engine->m_listNames.size() >= 0xffff)
             break;
@@ -397,6 +411,11 @@ std::shared_ptr<const FilterEngine> FilterEngine::build(const QList<Source> &sou
                 ++stats.invalid;
                 break;
             case FilterRule::Kind::Network:
+                if (rule.badfilter) {
+                    badfilters.insert(withoutBadfilter(line.trimmed()).toUtf8());
+                    break;
+                }
+                Q_FALLTHROUGH();
             case FilterRule::Kind::ElementHide: {
                 const qsizetype before = qsizetype(engine->m_rules.size() + engine->m_hides.size());
                 engine->add(rule, line.trimmed().toUtf8(), list);
@@ -412,8 +431,27 @@ std::shared_ptr<const FilterEngine> FilterEngine::build(const QList<Source> &sou
         }
         engine->m_stats.append(stats);
     }
+    if (!badfilters.isEmpty())
+        engine->cancel(badfilters);
     engine->finalize();
     return engine;
+}
+
+// Drops the rules that a $badfilter rule names (written the same without
+// that option), in whichever list they are.
+void FilterEngine::cancel(const QSet<QByteArray> &texts)
+{
+    std::vector<NetRule> kept;
+    kept.reserve(m_rules.size());
+    for (const NetRule &r : m_rules) {
+        if (texts.contains(QByteArray(m_text.constData() + r.textOffset, r.textLength))) {
+            if (r.list < m_stats.size())
+                --m_stats[r.list].networkRules;
+            continue;
+        }
+        kept.push_back(r);
+    }
+    m_rules.swap(kept);
 }
 
 void FilterEngine::add(const FilterRule &rule, const QByteArray &text, quint16 list)
@@ -948,9 +986,19 @@ void FilterEngine::prepare(Request &req, QByteArrayView url, const Page &page, q
     req.utf16.clear();
 }
 
+QByteArray FilterEngine::encodedUrl(const QUrl &url)
+{
+    QByteArray encoded = url.toEncoded();
+    if (encoded.contains('%')) {
+        encoded.replace("%7C", "|");
+        encoded.replace("%5E", "^");
+    }
+    return encoded;
+}
+
 FilterEngine::Page FilterEngine::page(const QUrl &pageUrl) const
 {
-    return page(QByteArrayView(pageUrl.toEncoded()));
+    return page(QByteArrayView(encodedUrl(pageUrl)));
 }
 
 FilterEngine::Page FilterEngine::page(QByteArrayView encodedUrl) const
@@ -1027,8 +1075,8 @@ FilterEngine::Decision FilterEngine::decide(QByteArrayView url, const Page &page
 
 FilterEngine::Decision FilterEngine::decide(const QUrl &url, const QUrl &pageUrl, quint32 type) const
 {
-    const QByteArray encoded = url.toEncoded();
-    const Page p = page(type == FilterRule::Document ? QByteArrayView(encoded) : QByteArrayView(pageUrl.toEncoded()));
+    const QByteArray encoded = encodedUrl(url);
+    const Page p = page(type == FilterRule::Document ? QByteArrayView(encoded) : QByteArrayView(encodedUrl(pageUrl)));
     return decide(encoded, p, type);
 }
 

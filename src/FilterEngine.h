@@ -89,6 +89,10 @@ public:
     static quint32 typeFromResourceType(int resourceType);
     static quint32 typeFromName(QStringView name);
 
+    // A QUrl in the form the rules are matched against: encoded as the
+    // browser sends it ('|' and '^' stay literal, as Chromium keeps them).
+    static QByteArray encodedUrl(const QUrl &url);
+
     Page page(const QUrl &pageUrl) const;
     Page page(QByteArrayView encodedUrl) const;
 
@@ -165,6 +169,7 @@ private:
     struct Request;
 
     void add(const FilterRule &rule, const QByteArray &text, quint16 list);
+    void cancel(const QSet<QByteArray> &texts);
     bool finalize();
     bool validate() const;
     void buildIndex();

@@ -291,6 +291,10 @@ FilterRule FilterRule::parseNetwork(QStringView line)
             r.important = true;
             continue;
         }
+        if (!negated && name == u"badfilter") {
+            r.badfilter = true;
+            continue;
+        }
         const quint32 type = typeForName(bare);
         if (type == 0)
             return skipped(QStringLiteral("unsupported option ") + name);
@@ -348,8 +352,9 @@ FilterRule FilterRule::parseNetwork(QStringView line)
         bool onlyStars = true;
         for (QChar c : std::as_const(r.pattern))
             onlyStars = onlyStars && c == u'*';
-        // A rule for every address needs a page to be limited to.
-        if (onlyStars && r.includeDomains.isEmpty())
+        // A rule for every address needs a page or a request type to be
+        // limited to ("$ping,third-party" is one of EasyPrivacy's).
+        if (onlyStars && r.includeDomains.isEmpty() && (r.types & DefaultTypes) == DefaultTypes)
             return skipped(QStringLiteral("matches every address"));
     }
     r.kind = Kind::Network;

@@ -53,6 +53,7 @@ public:
     bool important = false;
     bool matchCase = false;
     bool regex = false;
+    bool badfilter = false;   // $badfilter: cancels the rule written the same without it
     bool hostAnchor = false;  // ||
     bool startAnchor = false; // |...
     bool endAnchor = false;   // ...|

@@ -185,7 +185,16 @@ private Q_SLOTS:
         row("unknown flag", "||ads.example^$frobnicate", "https://ads.example/x.js", "allow");
         row("options in any case and order", "||ads.example^$SCRIPT,Third-Party,Domain=NEWS.example", "https://ads.example/x.js",
             "block ||ads.example^$SCRIPT,Third-Party,Domain=NEWS.example");
-        row("rule for every address refused", "*$script", "https://cdn.example/x.js", "allow");
+        row("rule for every address refused", "*$third-party", "https://cdn.example/x.js", "allow");
+        row("every address of one type", "$ping,third-party", "https://cdn.example/p", "block $ping,third-party", "ping");
+        row("badfilter cancels its rule", "||ads.example/x^\n||ads.example/x^$badfilter", "https://ads.example/x.js",
+            "allow", "image");
+        row("badfilter with other options", "||ads.example^$image\n||ads.example^$image,badfilter\n||ads.example^$script",
+            "https://ads.example/a.png", "allow", "image");
+        row("badfilter leaves other rules", "||ads.example^$image\n||ads.example^$image,badfilter\n||ads.example^$script",
+            "https://ads.example/a.js", "block ||ads.example^$script");
+        row("pipe stays literal in the URL", "/adiframe|*|adtech;", "https://cdn.example/adiframe|x|adtech;", "block /adiframe|*|adtech;",
+            "sub_frame");
         row("non-ASCII path", "/werbung-ä.", "https://cdn.example/werbung-%C3%A4.png", "block /werbung-ä.", "image");
     }
     void decide()
