@@ -7,7 +7,7 @@
 # Usage: bench/compare-filters.sh [build folder]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${ORVEX_BUILD_DIR:-$root/build}}
+build=$(cd "${1:-${ORVEX_BUILD_DIR:-$root/build}}" && pwd)
 [ $# -gt 0 ] && shift
 work=$build/filtercompare
 mkdir -p "$work"
