@@ -187,7 +187,8 @@ private Q_SLOTS:
             "block ||ads.example^$SCRIPT,Third-Party,Domain=NEWS.example");
         row("rule for every address refused", "*$third-party", "https://cdn.example/x.js", "allow");
         row("every address of one type", "$ping,third-party", "https://cdn.example/p", "block $ping,third-party", "ping");
-        row("badfilter cancels its rule", "||ads.example/x^\n||ads.example/x^$badfilter", "https://ads.example/x.js",
+        row("without its badfilter", "||ads.example/x^", "https://ads.example/x/a.png", "block ||ads.example/x^", "image");
+        row("badfilter cancels its rule", "||ads.example/x^\n||ads.example/x^$badfilter", "https://ads.example/x/a.png",
             "allow", "image");
         row("badfilter with other options", "||ads.example^$image\n||ads.example^$image,badfilter\n||ads.example^$script",
             "https://ads.example/a.png", "allow", "image");
