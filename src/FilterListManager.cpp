@@ -167,6 +167,19 @@ void FilterListManager::load()
             m_entries.append(e);
         }
     }
+    // Titles name the lists in the engine (and its cache key): read them now,
+    // from the header, so they don't change once the counts come in.
+    for (Entry &e : m_entries) {
+        QString path = copyPath(e);
+        if (!QFileInfo::exists(path))
+            path = snapshotPath(e.url);
+        QFile f(path);
+        if (!path.isEmpty() && f.open(QIODevice::ReadOnly)) {
+            const QString title = listTitle(f.read(8192));
+            if (!title.isEmpty())
+                e.title = title;
+        }
+    }
     QFile user(m_dataFolder + QStringLiteral("/myfilters.txt"));
     if (user.open(QIODevice::ReadOnly))
         m_userRules = QString::fromUtf8(user.read(MaxUserRulesBytes));
