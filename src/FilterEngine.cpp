@@ -75,6 +75,7 @@ struct FilterEngine::Index {
 // lookup keys of its tokens and of the page's domain.
 struct FilterEngine::Request {
     QVarLengthArray<char, 2048> lowerBuf;
+    QVarLengthArray<char, 256> origBuf; // the URL without a host's final dot
     const char *orig = nullptr;
     const char *lower = nullptr;
     qsizetype length = 0;
@@ -950,6 +951,19 @@ void FilterEngine::prepare(Request &req, QByteArrayView url, const Page &page, q
     req.page = &page;
     req.hostBegin = req.hostEnd = 0;
     hostSpan(QByteArrayView(lower, url.size()), &req.hostBegin, &req.hostEnd);
+    // "ads.example." is the host "ads.example": without its final dot, so
+    // that rules for the host can't be passed by.
+    if (req.hostEnd - req.hostBegin > 1 && lower[req.hostEnd - 1] == '.') {
+        const qsizetype dot = req.hostEnd - 1;
+        std::memmove(lower + dot, lower + dot + 1, size_t(url.size() - dot)); // with the NUL
+        req.origBuf.resize(url.size() - 1);
+        std::memcpy(req.origBuf.data(), url.data(), size_t(dot));
+        std::memcpy(req.origBuf.data() + dot, url.data() + dot + 1, size_t(url.size() - dot - 1));
+        req.orig = req.origBuf.constData();
+        req.length = url.size() - 1;
+        req.hostEnd = dot;
+        url = QByteArrayView(req.origBuf.constData(), req.length);
+    }
 
     // Third party: the registrable domains differ. No page: first party.
     req.thirdParty = false;

@@ -103,6 +103,9 @@ private Q_SLOTS:
         row("separator at a slash", "||tracker.example^", "https://tracker.example/p.gif", "block ||tracker.example^", "image");
         row("separator at a port", "||tracker.example^", "https://tracker.example:8443/p", "block ||tracker.example^", "image");
         row("separator at the end", "||tracker.example^", "https://tracker.example", "block ||tracker.example^", "image");
+        row("host with a final dot", "||tracker.example^", "https://tracker.example./p.gif", "block ||tracker.example^", "image");
+        row("host with a final dot, match-case", "||tracker.example/P.$match-case", "https://tracker.example./P.gif",
+            "block ||tracker.example/P.$match-case", "image");
         row("separator is not a dot", "||tracker.example^", "https://tracker.example.org/p", "allow", "image");
         row("separator is not a letter", "/ad^", "https://cdn.example/adx", "allow", "image");
         row("separator before a query", "/ad^", "https://cdn.example/ad?x=1", "block /ad^", "image");
