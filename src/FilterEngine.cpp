@@ -200,7 +200,7 @@ bool isWebUrl(QByteArrayView url)
 // A token is bounded when the characters around it in the pattern can't be
 // token characters of the URL (a separator, '^', an anchored end), so the
 // URL holds it as a whole token wherever the rule matches.
-void patternTokens(QByteArrayView p, bool leftAnchored, bool rightAnchored, QVarLengthArray<quint32, 16> *out)
+void patternTokens(QByteArrayView p, bool leftAnchored, bool rightAnchored, QVarLengthArray<quint32, 8> *out)
 {
     qsizetype i = 0;
     while (i < p.size()) {
@@ -224,7 +224,7 @@ void patternTokens(QByteArrayView p, bool leftAnchored, bool rightAnchored, QVar
 
 // The same for a regular expression: only literal text outside groups and
 // classes, with literal (or anchored) neighbours and no quantifier.
-void regexTokens(QByteArrayView re, QVarLengthArray<quint32, 16> *out)
+void regexTokens(QByteArrayView re, QVarLengthArray<quint32, 8> *out)
 {
     // Literal stream: a character, or '\0' for "something unknown".
     QVarLengthArray<char, 256> items;
@@ -434,6 +434,7 @@ std::shared_ptr<const FilterEngine> FilterEngine::build(const QList<Source> &sou
     }
     if (!badfilters.isEmpty())
         engine->cancel(badfilters);
+    engine->chooseKeys();
     engine->finalize();
     return engine;
 }
@@ -556,39 +557,47 @@ bool FilterEngine::finalize()
     return true;
 }
 
-void FilterEngine::buildIndex()
+// Each rule's lookup key: the rarest bounded token of its pattern, so that
+// no bucket grows with the list; else its page domains; else none (checked
+// for every request). Chosen once when the lists are compiled and cached
+// with them.
+void FilterEngine::chooseKeys()
 {
-    // Candidate keys per rule, then each rule goes under its rarest key so
-    // that no bucket grows with the list.
-    std::vector<QVarLengthArray<quint32, 16>> candidates(m_rules.size());
+    std::vector<QVarLengthArray<quint32, 8>> candidates(m_rules.size());
     QHash<quint32, int> frequency;
     for (size_t id = 0; id < m_rules.size(); ++id) {
         const NetRule &r = m_rules[id];
-        QVarLengthArray<quint32, 16> &keys = candidates[id];
+        QVarLengthArray<quint32, 8> &keys = candidates[id];
         const QByteArrayView p = patternOf(r);
         if (r.flags & NetRule::Regex)
             regexTokens(p, &keys);
         else
             patternTokens(p, r.flags & (NetRule::HostAnchor | NetRule::StartAnchor), r.flags & NetRule::EndAnchor,
                           &keys);
-        bool includes = false;
-        for (quint32 d = 0; d < r.domainsCount; ++d)
-            includes = includes || !m_domains[r.domainsOffset + d].exclude;
-        // With included domains, the page's domain is a key too (alone: all
-        // of them must be filed, as any one may be the page's).
-        if (keys.isEmpty() && includes) {
-            for (quint32 d = 0; d < r.domainsCount; ++d) {
-                const DomainRef &ref = m_domains[r.domainsOffset + d];
-                if (!ref.exclude)
-                    keys.append(domainKey(ref.hash));
-            }
-            keys.append(0); // marks "all keys" for the second pass
-        }
         for (quint32 k : keys)
-            if (k)
-                ++frequency[k];
+            ++frequency[k];
     }
+    m_ruleKeys.assign(m_rules.size(), NoKey);
+    for (size_t id = 0; id < m_rules.size(); ++id) {
+        const NetRule &r = m_rules[id];
+        const QVarLengthArray<quint32, 8> &keys = candidates[id];
+        if (!keys.isEmpty()) {
+            quint32 best = keys[0];
+            for (quint32 k : keys)
+                if (frequency.value(k) < frequency.value(best))
+                    best = k;
+            m_ruleKeys[id] = best;
+            continue;
+        }
+        for (quint32 d = 0; d < r.domainsCount; ++d) {
+            if (!m_domains[r.domainsOffset + d].exclude)
+                m_ruleKeys[id] = PageDomainKeys;
+        }
+    }
+}
 
+void FilterEngine::buildIndex()
+{
     std::vector<std::pair<quint32, qint32>> entries[3];
     m_important = std::make_unique<Index>();
     m_blocking = std::make_unique<Index>();
@@ -597,23 +606,23 @@ void FilterEngine::buildIndex()
     for (size_t id = 0; id < m_rules.size(); ++id) {
         const NetRule &r = m_rules[id];
         const int which = (r.flags & NetRule::Exception) ? 2 : (r.flags & NetRule::Important) ? 0 : 1;
-        const QVarLengthArray<quint32, 16> &keys = candidates[id];
-        if (keys.isEmpty()) {
+        const quint32 key = m_ruleKeys[id];
+        if (key == NoKey) {
             indexes[which]->fallback.push_back(qint32(id));
-        } else if (keys.last() == 0) {
-            for (quint32 k : keys)
-                if (k)
-                    entries[which].push_back({k, qint32(id)});
+        } else if (key == PageDomainKeys) {
+            // Any one of the included domains may be the page's.
+            for (quint32 d = 0; d < r.domainsCount; ++d) {
+                const DomainRef &ref = m_domains[r.domainsOffset + d];
+                if (!ref.exclude)
+                    entries[which].push_back({domainKey(ref.hash), qint32(id)});
+            }
         } else {
-            quint32 best = keys[0];
-            for (quint32 k : keys)
-                if (frequency.value(k) < frequency.value(best))
-                    best = k;
-            entries[which].push_back({best, qint32(id)});
+            entries[which].push_back({key | 1u, qint32(id)});
         }
     }
     for (int i = 0; i < 3; ++i) {
         // A rule filed twice under one key (domain lists with repeats) is checked once.
+        std::sort(entries[i].begin(), entries[i].end());
         entries[i].erase(std::unique(entries[i].begin(), entries[i].end()), entries[i].end());
         indexes[i]->build(entries[i]);
     }
@@ -670,6 +679,7 @@ QByteArray FilterEngine::toBytes(const QByteArray &sourceKey) const
         writeTable(out, m_rules);
         writeTable(out, m_domains);
         writeTable(out, m_hides);
+        writeTable(out, m_ruleKeys);
         out << quint32(m_stats.size());
         for (const ListStats &s : m_stats)
             out << s.name << qint32(s.networkRules) << qint32(s.hidingRules) << qint32(s.skipped) << qint32(s.invalid);
@@ -706,7 +716,7 @@ std::shared_ptr<const FilterEngine> FilterEngine::fromBytes(const QByteArray &by
     if (p.status() != QDataStream::Ok)
         return nullptr;
     if (!readTable(p, engine->m_rules, payload.size()) || !readTable(p, engine->m_domains, payload.size())
-        || !readTable(p, engine->m_hides, payload.size()))
+        || !readTable(p, engine->m_hides, payload.size()) || !readTable(p, engine->m_ruleKeys, payload.size()))
         return nullptr;
     quint32 lists = 0;
     p >> lists;
@@ -733,6 +743,8 @@ bool FilterEngine::validate() const
 {
     const auto inside = [](quint64 offset, quint64 length, quint64 size) { return offset + length <= size; };
     constexpr quint32 knownTypes = (FilterRule::GenericHide << 1) - 1;
+    if (m_ruleKeys.size() != m_rules.size())
+        return false;
     for (const NetRule &r : m_rules) {
         if (!inside(r.textOffset, r.textLength, quint64(m_text.size()))
             || !inside(r.patternOffset, r.patternLength, quint64(m_patterns.size()))
@@ -1191,7 +1203,8 @@ QString FilterEngine::ruleList(qint32 rule) const
 qsizetype FilterEngine::memoryUsage() const
 {
     qsizetype bytes = m_text.capacity() + m_patterns.capacity() + m_selectors.capacity()
-        + qsizetype(m_rules.capacity() * sizeof(NetRule) + m_domains.capacity() * sizeof(DomainRef)
+        + qsizetype(m_rules.capacity() * sizeof(NetRule) + m_ruleKeys.capacity() * sizeof(quint32)
+                    + m_domains.capacity() * sizeof(DomainRef)
                     + m_hides.capacity() * sizeof(HideRule))
         + m_genericSheet.capacity() * 2;
     for (const Index *index : {m_important.get(), m_blocking.get(), m_exceptions.get()})

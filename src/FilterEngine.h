@@ -66,7 +66,7 @@ public:
         bool byException() const { return !blocked && rule >= 0; }
     };
 
-    static constexpr quint32 FormatVersion = 3;
+    static constexpr quint32 FormatVersion = 4;
 
     FilterEngine();
     ~FilterEngine();
@@ -172,6 +172,7 @@ private:
     void cancel(const QSet<QByteArray> &texts);
     bool finalize();
     bool validate() const;
+    void chooseKeys();
     void buildIndex();
     void buildHiding();
 
@@ -189,6 +190,10 @@ private:
     std::vector<NetRule> m_rules;
     std::vector<DomainRef> m_domains;
     std::vector<HideRule> m_hides;
+    // Per network rule: its token key (odd), or one of these.
+    static constexpr quint32 NoKey = 0;
+    static constexpr quint32 PageDomainKeys = 2;
+    std::vector<quint32> m_ruleKeys;
     QList<ListStats> m_stats;
 
     // Derived when built or loaded.
