@@ -112,10 +112,10 @@ QString FilterListManager::snapshotPath(const QUrl &url) const
     if (m_snapshotFolder.isEmpty())
         return {};
     const QString name = url.fileName();
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
         return {};
     const QString path = m_snapshotFolder + QLatin1Char('/') + name;
-    return QFileInfo::exists(path) ? path : QString();
+    return QFileInfo(path).isFile() ? path : QString();
 }
 
 FilterListManager::Entry *FilterListManager::find(const QUrl &url)
