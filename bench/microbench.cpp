@@ -6,6 +6,8 @@
 #include "CommandPalette.h"
 #include "DataManager.h"
 #include "FakeTools.h"
+#include "FilterEngine.h"
+#include "FilterEngineLoader.h"
 #include "MainWindow.h"
 #include "RequestInterceptor.h"
 #include "TempDataDir.h"
@@ -23,6 +25,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -190,6 +195,185 @@ void BM_InterceptorIsTracker(benchmark::State &state)
     runOverUrls(state, [](const RequestInterceptor &r, const QUrl &u) { return r.isTracker(u); });
 }
 BENCHMARK(BM_InterceptorIsTracker);
+
+// ---- filter engine -----------------------------------------------------------
+// EasyList + EasyPrivacy from the build's snapshot, decided over the request
+// corpus of bench/filtercorpus.py (page loads of real sites).
+
+QList<FilterEngine::Source> snapshotLists()
+{
+    QList<FilterEngine::Source> lists;
+    for (const char *name : {"easylist.txt", "easyprivacy.txt"}) {
+        QFile f(QStringLiteral(ORVEX_BENCH_FILTERLISTS "/") + QLatin1String(name));
+        if (f.open(QIODevice::ReadOnly))
+            lists.append({QLatin1String(name), f.readAll()});
+    }
+    return lists;
+}
+
+struct CorpusRequest {
+    QByteArray url;
+    QByteArray page;
+    quint32 type;
+};
+
+const QVector<CorpusRequest> &corpus()
+{
+    static const QVector<CorpusRequest> requests = [] {
+        QVector<CorpusRequest> out;
+        QFile f(QStringLiteral(ORVEX_BENCH_REQUESTS));
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        while (!f.atEnd()) {
+            const QList<QByteArray> parts = f.readLine().trimmed().split('\t');
+            if (parts.size() == 3) {
+                // Through QUrl, as the interceptor gets them.
+                out.append({QUrl(QString::fromUtf8(parts[0])).toEncoded(), QUrl(QString::fromUtf8(parts[1])).toEncoded(),
+                            FilterEngine::typeFromName(QString::fromUtf8(parts[2]))});
+            }
+        }
+        return out;
+    }();
+    return requests;
+}
+
+long residentKiB()
+{
+    long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * 4;
+}
+
+std::shared_ptr<const FilterEngine> &sharedEngine()
+{
+    static std::shared_ptr<const FilterEngine> engine = FilterEngine::build(snapshotLists());
+    return engine;
+}
+
+// Parsing and compiling both lists from text, with the resident memory the
+// engine adds (measured once, on the first build).
+void BM_FilterParse(benchmark::State &state)
+{
+    const QList<FilterEngine::Source> lists = snapshotLists();
+    if (lists.size() != 2) {
+        state.SkipWithError("no filter list snapshot");
+        return;
+    }
+    qsizetype rules = 0, bytes = 0;
+    for (auto _ : state) {
+        const auto engine = FilterEngine::build(lists);
+        rules = engine->networkRuleCount() + engine->hidingRuleCount();
+        bytes = engine->memoryUsage();
+    }
+    state.counters["rules"] = double(rules);
+    state.counters["engine_MiB"] = double(bytes) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_FilterParse)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Start-up from the compiled cache: read, check, index.
+void BM_FilterCacheLoad(benchmark::State &state)
+{
+    const QList<FilterEngine::Source> lists = snapshotLists();
+    if (lists.size() != 2) {
+        state.SkipWithError("no filter list snapshot");
+        return;
+    }
+    const QByteArray key = FilterEngineLoader::sourceKey(lists);
+    const QByteArray bytes = sharedEngine()->toBytes(key);
+    for (auto _ : state) {
+        const auto engine = FilterEngine::fromBytes(bytes, key);
+        if (!engine)
+            state.SkipWithError("cache refused");
+    }
+    state.counters["cache_MiB"] = double(bytes.size()) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_FilterCacheLoad)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Resident memory added by one engine (a fresh build, kept alive).
+void BM_FilterMemory(benchmark::State &state)
+{
+    const QList<FilterEngine::Source> lists = snapshotLists();
+    if (lists.size() != 2) {
+        state.SkipWithError("no filter list snapshot");
+        return;
+    }
+    long delta = 0;
+    for (auto _ : state) {
+        const long before = residentKiB();
+        const auto engine = FilterEngine::build(lists);
+        delta = residentKiB() - before;
+        benchmark::DoNotOptimize(engine);
+    }
+    state.counters["rss_delta_MiB"] = double(delta) / 1024.0;
+    state.counters["engine_MiB"] = double(sharedEngine()->memoryUsage()) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_FilterMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// One decision as the interceptor makes it: the page context is worked out
+// once per page (pages repeat in the corpus), each request decided on its
+// own. Median and 99th percentile of single decisions are counters.
+void BM_FilterDecide(benchmark::State &state)
+{
+    const auto &engine = sharedEngine();
+    const QVector<CorpusRequest> &requests = corpus();
+    if (requests.isEmpty() || engine->networkRuleCount() == 0) {
+        state.SkipWithError("no request corpus or filter lists");
+        return;
+    }
+    QHash<QByteArray, FilterEngine::Page> pages;
+    for (const CorpusRequest &r : requests) {
+        if (!pages.contains(r.page))
+            pages.insert(r.page, engine->page(QByteArrayView(r.page)));
+    }
+    std::vector<double> samples;
+    samples.reserve(size_t(requests.size()) * 4);
+    qsizetype i = 0;
+    int blocked = 0;
+    for (auto _ : state) {
+        const CorpusRequest &r = requests[i];
+        const FilterEngine::Page &page = pages[r.page];
+        const auto t0 = std::chrono::steady_clock::now();
+        const FilterEngine::Decision d = engine->decide(r.url, page, r.type);
+        const auto t1 = std::chrono::steady_clock::now();
+        blocked += d.blocked ? 1 : 0;
+        if (samples.size() < samples.capacity())
+            samples.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        if (++i == requests.size())
+            i = 0;
+    }
+    benchmark::DoNotOptimize(blocked);
+    std::sort(samples.begin(), samples.end());
+    if (!samples.empty()) {
+        state.counters["median_us"] = samples[samples.size() / 2];
+        state.counters["p99_us"] = samples[samples.size() * 99 / 100];
+        state.counters["max_us"] = samples.back();
+    }
+    state.counters["requests"] = double(requests.size());
+}
+BENCHMARK(BM_FilterDecide)->Unit(benchmark::kMicrosecond);
+
+// Building a page's element hiding style sheet (once per document).
+void BM_FilterStyleSheet(benchmark::State &state)
+{
+    const auto &engine = sharedEngine();
+    static const char *const pages[] = {"https://www.bbc.com/news", "https://github.com/qt/qtbase",
+                                        "https://www.spiegel.de/", "https://www.reddit.com/r/cpp/"};
+    QVector<FilterEngine::Page> contexts;
+    for (const char *p : pages)
+        contexts.append(engine->page(QByteArrayView(p)));
+    qsizetype i = 0, chars = 0;
+    for (auto _ : state) {
+        chars = engine->styleSheet(contexts[i]).size();
+        if (++i == contexts.size())
+            i = 0;
+    }
+    state.counters["sheet_chars"] = double(chars);
+}
+BENCHMARK(BM_FilterStyleSheet)->Unit(benchmark::kMicrosecond);
 
 // One visit into a history already at its cap: the in-memory update plus the
 // atomic, synced rewrite of history.json.

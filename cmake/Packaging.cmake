@@ -25,13 +25,15 @@ configure_file(${_orvex_pkg_src}/copyright ${_orvex_pkg_gen}/copyright @ONLY)
 # without a name or time stamp in the gzip header (reproducible).
 configure_file(${_orvex_pkg_src}/changelog.Debian ${_orvex_pkg_gen}/changelog @ONLY)
 configure_file(${_orvex_pkg_src}/orvexbrowser.1 ${_orvex_pkg_gen}/orvexbrowser.1 COPYONLY)
+configure_file(${_orvex_pkg_src}/orvex-filtercheck.1 ${_orvex_pkg_gen}/orvex-filtercheck.1 COPYONLY)
 execute_process(COMMAND gzip -9nf ${_orvex_pkg_gen}/changelog ${_orvex_pkg_gen}/orvexbrowser.1
+                        ${_orvex_pkg_gen}/orvex-filtercheck.1
                 RESULT_VARIABLE _orvex_gzip_rc)
 if(NOT _orvex_gzip_rc EQUAL 0)
     message(FATAL_ERROR "Packaging: gzip of the changelog and manual page failed")
 endif()
 
-install(TARGETS orvexbrowser RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvexbrowser orvex-filtercheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_orvex_pkg_src}/${ORVEX_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_orvex_pkg_gen}/${ORVEX_APP_ID}.metainfo.xml
@@ -40,7 +42,8 @@ foreach(_size 16 32 48 64 128 256)
     install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/hicolor/${_size}x${_size}/apps/${ORVEX_APP_ID}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps)
 endforeach()
-install(FILES ${_orvex_pkg_gen}/orvexbrowser.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${_orvex_pkg_gen}/orvexbrowser.1.gz ${_orvex_pkg_gen}/orvex-filtercheck.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${_orvex_pkg_gen}/copyright ${_orvex_pkg_gen}/changelog.gz
         DESTINATION ${_orvex_docdir})
 

@@ -46,8 +46,15 @@ RequestInterceptor::RequestInterceptor(QObject *parent)
 
 bool RequestInterceptor::hostEndsWithAny(QStringView host, const QStringList &suffixes)
 {
+    // "criteo.com." names the same host as "criteo.com".
+    if (host.endsWith(u'.'))
+        host.chop(1);
     for (const QString &suffix : suffixes) {
-        if (host.endsWith(suffix, Qt::CaseInsensitive))
+        if (!host.endsWith(suffix, Qt::CaseInsensitive))
+            continue;
+        // Only whole labels: criteo.com covers static.criteo.com, not notcriteo.com.
+        const qsizetype rest = host.size() - suffix.size();
+        if (rest == 0 || host[rest - 1] == u'.')
             return true;
     }
     return false;

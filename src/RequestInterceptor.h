@@ -47,7 +47,8 @@ public:
     const QStringList &adDomainList() const { return adDomains; }
     const QStringList &trackerDomainList() const { return trackerDomains; }
 
-    // Plain suffix match without a dot boundary, ASCII case-insensitive.
+    // Whether host is one of the suffixes or a subdomain of one (a match
+    // ends at a label boundary), ASCII case-insensitive.
     static bool hostEndsWithAny(QStringView host, const QStringList &suffixes);
     // True when the path holds "/ads/" or "/adserver/" in any case.
     static bool pathLooksLikeAd(QStringView path);

@@ -26,6 +26,13 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromLatin1(url) << adOn << trackOn << v;
         };
         row("ad host", "https://doubleclick.net/x.js", Verdict::BlockAd);
+        row("subdomain of an ad host", "https://static.criteo.com/js/ld.js", Verdict::BlockAd);
+        row("listed host itself", "https://criteo.com/", Verdict::BlockAd);
+        row("upper-case host", "https://STATIC.Criteo.COM/x.js", Verdict::BlockAd);
+        row("name ending in an ad host", "https://notcriteo.com/x.js", Verdict::Pass);
+        row("name ending in a tracker host", "https://myhotjar.com/x.js", Verdict::Pass);
+        row("ad host with a final dot", "https://static.criteo.com./x.js", Verdict::BlockAd);
+        row("listed host as a label inside", "https://criteo.com.example.org/x.js", Verdict::Pass);
         row("ads path on any host", "http://127.0.0.1:8080/img/ads/banner.png", Verdict::BlockAd);
         row("adserver path, any case", "https://cdn.example.org/AdServer/serve.js", Verdict::BlockAd);
         row("percent-encoded ads path", "https://example.org/%61ds/x.gif", Verdict::BlockAd);

@@ -1,0 +1,104 @@
+#include "FilterEngineLoader.h"
+
+#include "StoreFile.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QStandardPaths>
+
+namespace {
+// Bigger files are no filter list (and no cache of one).
+constexpr qint64 MaxFileSize = 256 * 1024 * 1024;
+
+QByteArray readFile(const QString &path, qint64 limit)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.read(limit);
+}
+}
+
+FilterEngineLoader::FilterEngineLoader(const QString &cacheFolder, QObject *parent)
+    : QObject(parent)
+    , m_cacheFolder(cacheFolder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
+                                          : cacheFolder)
+{
+    qRegisterMetaType<std::shared_ptr<const FilterEngine>>();
+    m_pool.setMaxThreadCount(1);
+}
+
+FilterEngineLoader::~FilterEngineLoader()
+{
+    // Workers call back into this object; none may outlive it.
+    m_pool.waitForDone();
+}
+
+QString FilterEngineLoader::cacheFile() const
+{
+    return m_cacheFolder + QStringLiteral("/filterengine.bin");
+}
+
+void FilterEngineLoader::waitForIdle()
+{
+    m_pool.waitForDone();
+}
+
+void FilterEngineLoader::load(const QList<Input> &inputs)
+{
+    const quint64 generation = ++m_generation;
+    const QString cache = cacheFile();
+    m_pool.start([this, inputs, cache, generation] {
+        if (generation != m_generation)
+            return; // a newer load is queued behind this one
+        QElapsedTimer timer;
+        timer.start();
+        bool fromCache = false;
+        std::shared_ptr<const FilterEngine> engine = loadOrBuild(inputs, cache, &fromCache);
+        const qint64 elapsed = timer.elapsed();
+        QMetaObject::invokeMethod(this, [this, engine, fromCache, elapsed, generation] {
+            if (generation != m_generation)
+                return;
+            m_engine = engine;
+            Q_EMIT engineReady(engine, fromCache, elapsed);
+        }, Qt::QueuedConnection);
+    });
+}
+
+QByteArray FilterEngineLoader::sourceKey(const QList<FilterEngine::Source> &sources)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArray::number(FilterEngine::FormatVersion));
+    for (const FilterEngine::Source &s : sources) {
+        const QByteArray name = s.name.toUtf8();
+        hash.addData(QByteArray::number(name.size()) + ':' + name);
+        hash.addData(QByteArray::number(s.text.size()) + ':');
+        hash.addData(s.text);
+    }
+    return hash.result();
+}
+
+std::shared_ptr<const FilterEngine> FilterEngineLoader::loadOrBuild(const QList<Input> &inputs,
+                                                                    const QString &cacheFile, bool *fromCache)
+{
+    QList<FilterEngine::Source> sources;
+    for (const Input &in : inputs)
+        sources.append({in.name, in.text.isEmpty() && !in.path.isEmpty() ? readFile(in.path, MaxFileSize) : in.text});
+    const QByteArray key = sourceKey(sources);
+    if (fromCache)
+        *fromCache = false;
+    if (!cacheFile.isEmpty()) {
+        if (std::shared_ptr<const FilterEngine> cached = FilterEngine::fromBytes(readFile(cacheFile, MaxFileSize), key)) {
+            if (fromCache)
+                *fromCache = true;
+            return cached;
+        }
+    }
+    std::shared_ptr<const FilterEngine> engine = FilterEngine::build(sources);
+    if (!cacheFile.isEmpty() && !StoreFile::write(cacheFile, engine->toBytes(key)))
+        qWarning() << "FilterEngineLoader: could not write the cache" << cacheFile;
+    return engine;
+}
