@@ -819,9 +819,25 @@ void MainWindow::setupVPN()
                                  QStringLiteral("Keys synced for %1\nWireGuard IP: %2").arg(user, ip));
         statusBar()->showMessage(QStringLiteral("VPN Keys Synced Correctly"));
     });
-    // A failed connect by country would otherwise end in silence.
-    connect(vpnManager, &VPNManager::connectionError, this,
-            [this](const QString &message) { statusBar()->showMessage(message, 5000); });
+    // Every tool failure reaches the user: in the status bar, and in one
+    // message box that collects what failed until it is closed. Tool output
+    // is part of the message, so it is shown as plain text.
+    connect(vpnManager, &VPNManager::connectionError, this, [this](const QString &message) {
+        statusBar()->showMessage(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')), 10000);
+        auto *box = findChild<QMessageBox *>(QStringLiteral("vpnFailureBox"), Qt::FindDirectChildrenOnly);
+        if (box) {
+            box->setText(box->text() + QStringLiteral("\n\n") + message);
+            return;
+        }
+        // Not exec(): the manager is in the middle of its work when it reports.
+        box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VPN Connection"), message, QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("vpnFailureBox"));
+        box->setTextFormat(Qt::PlainText);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+    connect(vpnManager, &VPNManager::tunnelNotice, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 10000); });
 }
 
 void MainWindow::onVPNStatusChanged(bool)
