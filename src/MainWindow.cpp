@@ -19,6 +19,7 @@
 #include "SettingsDialog.h"
 #include "SidePanel.h"
 #include "TabStripUpdater.h"
+#include "VPNConfigReview.h"
 #include "VPNManager.h"
 
 #include <QCompleter>
@@ -885,7 +886,22 @@ void MainWindow::onVPNDialog()
                                               QStringLiteral("VPN Configs (*.ovpn *.conf)"));
     if (path.isEmpty())
         return;
-    vpnManager->connectVPN(path, tunnelTypeForFile(path));
+    const QString type = tunnelTypeForFile(path);
+    // Pages can drop files into the download folder without asking, and the
+    // tools run what the file says as root.
+    if (VPNConfigReview::isDownloaded(path, downloadManager->getDownloadHistory())) {
+        QFile file(path);
+        std::optional<QString> text;
+        if (file.open(QIODevice::ReadOnly))
+            text = QString::fromUtf8(file.read(1024 * 1024));
+        QMessageBox question(QMessageBox::Warning, QStringLiteral("Downloaded VPN Configuration"),
+                             VPNConfigReview::downloadWarning(path, text, type), QMessageBox::Yes | QMessageBox::No, this);
+        question.setTextFormat(Qt::PlainText);
+        question.setDefaultButton(QMessageBox::No);
+        if (question.exec() != QMessageBox::Yes)
+            return;
+    }
+    vpnManager->connectVPN(path, type);
 }
 
 QString MainWindow::tunnelTypeForFile(const QString &path)

