@@ -7,12 +7,13 @@
 #include <sys/stat.h>
 
 namespace {
-// The tool's name as called (not "$0": pkexec runs us by full path).
+// The tool's name as called (not "$0": pkexec runs us by full path). One
+// write per call: the probe's ip runs beside the other tools, and lines
+// written piece by piece got mixed.
 QByteArray recordCall(const QByteArray &name, const QByteArray &log)
 {
-    return "printf '%s' '" + name + "' >> '" + log + "'\n"
-           "for a in \"$@\"; do printf ' %s' \"$a\" >> '" + log + "'; done\n"
-           "printf '\\n' >> '" + log + "'\n";
+    return "line='" + name + "'; for a in \"$@\"; do line=\"$line $a\"; done\n"
+           "printf '%s\\n' \"$line\" >> '" + log + "'\n";
 }
 
 // Waits and fails as told by setDelay() and setResult().
