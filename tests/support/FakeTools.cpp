@@ -39,8 +39,9 @@ FakeTools::FakeTools()
          "  echo $$ >> '" + dir + "/daemons'\n"
          "  if [ -f '" + dir + "/openvpn-daemon-fails' ]; then cat '" + dir + "/openvpn-daemon-fails' >> \"$5\"; exit 1; fi\n"
          "  trap 'exit 0' TERM\n"
-         // Writes into what it inherited, like a daemon that logs to stderr.
-         "  while :; do echo 'openvpn: still running' >&2; sleep 0.2; done\n"
+         // Writes into what it inherited, like a daemon that logs to stderr;
+         // gives up after ten minutes should a crashed test leave it behind.
+         "  n=0; while [ $n -lt 3000 ]; do echo 'openvpn: still running' >&2; sleep 0.2; n=$((n+1)); done\n"
          "fi\n"
          + recordCall("openvpn", log) + failIfTold("openvpn", dir) +
          "pidfile=; log=/dev/null; prev=\n"
