@@ -410,13 +410,14 @@ def main():
             sys.exit(f"missing {exe}: build with -DORVEX_BUILD_BENCH=ON first")
 
     fakebin = tempfile.mkdtemp(prefix="orvexbench-bin-")
+    capture = os.path.join(ROOT, "tests/data/ip-link/openvpn-tun-up")
     with open(os.path.join(fakebin, "ip"), "w") as f:
-        f.write("#!/bin/sh\ncat '%s'\n" % os.path.join(ROOT, "tests/data/ip-link/openvpn-tun-up.txt"))
+        f.write('#!/bin/sh\ncase " $* " in *" -json "*) cat \'%s.json\' ;; *) cat \'%s.txt\' ;; esac\n' % (capture, capture))
     # The other VPN tools too, so nothing can reach the host's real ones.
-    for tool, code in (("pkill", 1), ("openvpn", 0), ("wg-quick", 0)):
+    for tool, code in (("kill", 1), ("pkexec", 126), ("openvpn", 0), ("wg-quick", 0)):
         with open(os.path.join(fakebin, tool), "w") as f:
             f.write(f"#!/bin/sh\nexit {code}\n")
-    for tool in ("ip", "pkill", "openvpn", "wg-quick"):
+    for tool in ("ip", "kill", "pkexec", "openvpn", "wg-quick"):
         os.chmod(os.path.join(fakebin, tool), 0o755)
 
     server = Server()

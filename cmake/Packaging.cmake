@@ -71,7 +71,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # process package): ip watches the tunnel, pkill takes tunnels down.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "iproute2, procps")
 # Captions and palette entries use emoji (country flags among them).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openvpn, wireguard-tools, fonts-noto-color-emoji")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openvpn, wireguard-tools, pkexec | policykit-1, fonts-noto-color-emoji")
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
 

@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     new QCoreApplication(*argc, *argv);
     VPNManager::Tools tools;
     tools.ip = QStringLiteral("true"); // the constructor's probe finds no tunnel
-    tools.openvpn = tools.wgQuick = tools.pkill = QStringLiteral("false");
+    tools.openvpn = tools.wgQuick = tools.kill = QStringLiteral("false");
+    tools.runtimeFolder = fuzz::scratch();
     tools.tempFolder = fuzz::scratch();
     vpn = new VPNManager(tools);
     return 0;

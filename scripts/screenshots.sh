@@ -61,10 +61,11 @@ trap cleanup EXIT INT TERM
 
 # --- fake ip: always reports a tunnel up
 mkdir -p "$work/bin" "$work/config" "$work/cache" "$work/data" "$work/tmp" "$work/site"
+cp "$root/tests/data/ip-link/openvpn-tun-up.json" "$work/ip-link.json"
 cp "$root/tests/data/ip-link/openvpn-tun-up.txt" "$work/ip-link.txt"
 cat > "$work/bin/ip" <<EOF
 #!/bin/sh
-cat "$work/ip-link.txt"
+case " \$* " in *" -json "*) cat "$work/ip-link.json" ;; *) cat "$work/ip-link.txt" ;; esac
 EOF
 chmod +x "$work/bin/ip"
 

@@ -23,6 +23,7 @@
 #include "SidePanel.h"
 #include "StoreFile.h"
 #include "TabStripUpdater.h"
+#include "VPNConfigReview.h"
 #include "VPNManager.h"
 #include "VpnGate.h"
 #include "WebPage.h"
@@ -1297,9 +1298,25 @@ void MainWindow::setupVPN()
                                      QStringLiteral("Keys synced for %1\nWireGuard IP: %2").arg(user, ip));
         statusBar()->showMessage(QStringLiteral("VPN Keys Synced Correctly"));
     });
-    // A failed connect by country would otherwise end in silence.
-    connect(vpnManager, &VPNManager::connectionError, this,
-            [this](const QString &message) { statusBar()->showMessage(message, 5000); });
+    // Every tool failure reaches the user: in the status bar, and in one
+    // message box that collects what failed until it is closed. Tool output
+    // is part of the message, so it is shown as plain text.
+    connect(vpnManager, &VPNManager::connectionError, this, [this](const QString &message) {
+        statusBar()->showMessage(QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')), 10000);
+        auto *box = findChild<QMessageBox *>(QStringLiteral("vpnFailureBox"), Qt::FindDirectChildrenOnly);
+        if (box) {
+            box->setText(box->text() + QStringLiteral("\n\n") + message);
+            return;
+        }
+        // Not exec(): the manager is in the middle of its work when it reports.
+        box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VPN Connection"), message, QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("vpnFailureBox"));
+        box->setTextFormat(Qt::PlainText);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    });
+    connect(vpnManager, &VPNManager::tunnelNotice, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 10000); });
 }
 
 void MainWindow::onVPNStatusChanged(bool)
@@ -1354,7 +1371,22 @@ void MainWindow::onVPNDialog()
                                               QStringLiteral("VPN Configs (*.ovpn *.conf)"));
     if (path.isEmpty())
         return;
-    vpnManager->connectVPN(path, tunnelTypeForFile(path));
+    const QString type = tunnelTypeForFile(path);
+    // Pages can drop files into the download folder without asking, and the
+    // tools run what the file says as root.
+    if (VPNConfigReview::isDownloaded(path, downloadManager->getDownloadHistory())) {
+        QFile file(path);
+        std::optional<QString> text;
+        if (file.open(QIODevice::ReadOnly))
+            text = QString::fromUtf8(file.read(1024 * 1024));
+        QMessageBox question(QMessageBox::Warning, QStringLiteral("Downloaded VPN Configuration"),
+                             VPNConfigReview::downloadWarning(path, text, type), QMessageBox::Yes | QMessageBox::No, this);
+        question.setTextFormat(Qt::PlainText);
+        question.setDefaultButton(QMessageBox::No);
+        if (question.exec() != QMessageBox::Yes)
+            return;
+    }
+    vpnManager->connectVPN(path, type);
 }
 
 QString MainWindow::tunnelTypeForFile(const QString &path)

@@ -6,14 +6,54 @@
 #include "WireGuardConfig.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
+
+#include <unistd.h>
+
+namespace {
+constexpr int pollMs = 50;
+constexpr int pidWaitMs = 5000;       // openvpn's daemon writes its pid right after the fork
+constexpr qint64 maxConfigBytes = 1024 * 1024;
+
+QStringList probeArguments()
+{
+    return {QStringLiteral("-details"), QStringLiteral("-json"), QStringLiteral("link"), QStringLiteral("show")};
+}
+
+QString notOurs()
+{
+    return QStringLiteral("This tunnel was not started by OrvexBrowser");
+}
+
+// The kernel's rule (at most 15 bytes, no "/", ":" or blank), and nothing
+// unprintable: the name is shown to the user.
+bool isPlainInterfaceName(const QString &name)
+{
+    if (name.isEmpty() || name.toUtf8().size() > 15 || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c.isSpace() || c == QLatin1Char('/') || c == QLatin1Char(':') || !c.isPrint())
+            return false;
+    }
+    return true;
+}
+
+// wg-quick down of a configuration whose interface is gone already.
+bool isAlreadyDown(const QString &output)
+{
+    return output.contains(QLatin1String("is not a WireGuard interface")) || output.contains(QLatin1String("does not exist"));
+}
+}
 
 VPNManager::VPNManager(QObject *parent)
     : VPNManager(Tools(), parent)
@@ -23,7 +63,10 @@ VPNManager::VPNManager(QObject *parent)
 VPNManager::VPNManager(const Tools &tools, QObject *parent)
     : QObject(parent)
     , m_tools(tools)
+    , state(tools.runtimeFolder)
+    , asRoot(::geteuid() == 0)
 {
+    clock.start();
     statusTimer = new QTimer(this);
     connect(statusTimer, &QTimer::timeout, this, &VPNManager::checkVPNStatus);
     statusTimer->start(statusIntervalMs);
@@ -36,30 +79,31 @@ VPNManager::VPNManager(const Tools &tools, QObject *parent)
             probeProcess->kill();
         }
     });
-    commandKillTimer = new QTimer(this);
-    commandKillTimer->setSingleShot(true);
-    connect(commandKillTimer, &QTimer::timeout, this, [this] {
-        if (commandProcess) {
-            qDebug() << "VPNManager: Command timed out, killing" << commandProcess->program();
-            commandProcess->kill();
-        }
-    });
+    dropConfirmTimer = new QTimer(this);
+    dropConfirmTimer->setSingleShot(true);
+    dropConfirmTimer->setInterval(dropConfirmMs);
+    connect(dropConfirmTimer, &QTimer::timeout, this, &VPNManager::checkVPNStatus);
 
+    state.load();
     applyProbe(probeSynchronously());
 }
 
 VPNManager::~VPNManager()
 {
-    // Tool processes die with us; the tunnel stays up. SIGKILL is reaped at
-    // once, so the short waits only collect the exit status.
-    const QList<QProcess *> processes = findChildren<QProcess *>();
-    for (QProcess *p : processes) {
-        disconnect(p, nullptr, this, nullptr);
-        if (p->state() != QProcess::NotRunning) {
-            p->kill();
-            p->waitForFinished(1000);
-        }
+    // The probe dies with us (SIGKILL is reaped at once, the wait only
+    // collects it); tool runs end in TunnelTool's destructor. Tunnels stay up.
+    if (probeProcess) {
+        disconnect(probeProcess, nullptr, this, nullptr);
+        probeProcess->kill();
+        probeProcess->waitForFinished(1000);
     }
+}
+
+void VPNManager::setTools(const Tools &tools)
+{
+    m_tools = tools;
+    state = TunnelState(tools.runtimeFolder);
+    state.load();
 }
 
 QString VPNManager::tempFolder() const
@@ -68,46 +112,50 @@ QString VPNManager::tempFolder() const
                                         : m_tools.tempFolder;
 }
 
+bool VPNManager::isDisconnecting() const
+{
+    if (takeDown.active)
+        return true;
+    return std::any_of(steps.cbegin(), steps.cend(), [](const Step &s) { return s.kind != Step::Up; });
+}
+
 // ---- Interface probe -------------------------------------------------------
 
-VPNManager::ProbeResult VPNManager::parseIpLinkShow(const QString &output)
+VPNManager::ProbeResult VPNManager::parseIpLink(const QByteArray &json)
 {
-    // "<index>: <name>[@<link>]: <FLAG,FLAG,...> ... state <STATE> ..."
-    static const QRegularExpression flagsOf(QStringLiteral("^\\s*\\d+:[^:<>]+:\\s*<([A-Z0-9_,-]*)>"));
-    const QStringList lines = output.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        bool tunnel = line.contains(QLatin1String("tun")) && line.contains(QLatin1String("state UP"));
-        if (!tunnel) {
-            // Point-to-point links with carrier: OpenVPN's tun and WireGuard
-            // report "state UNKNOWN", so the flags decide.
-            const QRegularExpressionMatch m = flagsOf.match(line);
-            if (m.hasMatch()) {
-                const QStringList flags = m.captured(1).split(QLatin1Char(','));
-                tunnel = flags.contains(QLatin1String("POINTOPOINT")) && flags.contains(QLatin1String("UP"))
-                         && flags.contains(QLatin1String("LOWER_UP"));
-            }
-        }
-        if (!tunnel)
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    const QJsonArray links = doc.array();
+    for (const QJsonValue &value : links) {
+        const QJsonObject link = value.toObject();
+        const QString kind = link.value(QLatin1String("linkinfo")).toObject().value(QLatin1String("info_kind")).toString();
+        // ppp, wwan, veth, vxlan... may be up and point-to-point, but traffic
+        // through them leaves unprotected.
+        if (kind != QLatin1String("tun") && kind != QLatin1String("wireguard"))
             continue;
-        const QStringList pieces = line.split(QLatin1Char(':'));
-        if (pieces.size() < 2)
+        const QString name = link.value(QLatin1String("ifname")).toString();
+        if (!isPlainInterfaceName(name))
             continue;
-        // Any blank ends the name (simplified() makes every kind a space).
-        QString name = pieces.at(1).simplified().section(QLatin1Char(' '), 0, 0);
-        const int at = name.indexOf(QLatin1Char('@'));
-        if (at >= 0)
-            name.truncate(at);
-        if (name.isEmpty())
-            continue;
-        return {true, name};
+        QStringList flags;
+        for (const QJsonValue &flag : link.value(QLatin1String("flags")).toArray())
+            flags.append(flag.toString());
+        // OpenVPN's tun and WireGuard report "state UNKNOWN", so the flags decide.
+        const bool up = (name.contains(QLatin1String("tun")) && link.value(QLatin1String("operstate")).toString() == QLatin1String("UP"))
+                        || (flags.contains(QLatin1String("POINTOPOINT")) && flags.contains(QLatin1String("UP"))
+                            && flags.contains(QLatin1String("LOWER_UP")));
+        if (up)
+            return {true, name};
     }
     return {};
 }
 
 VPNManager::ProbeResult VPNManager::probeSynchronously()
 {
+    const QString ip = TunnelTool::findProgram(m_tools.ip);
+    if (ip.isEmpty())
+        return {};
     QProcess process;
-    process.start(m_tools.ip, {QStringLiteral("link"), QStringLiteral("show")});
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(ip, probeArguments());
     if (!process.waitForStarted(firstProbeTimeoutMs))
         return {};
     if (!process.waitForFinished(firstProbeTimeoutMs)) {
@@ -116,7 +164,7 @@ VPNManager::ProbeResult VPNManager::probeSynchronously()
         process.waitForFinished(1000);
         return {};
     }
-    return parseIpLinkShow(QString::fromUtf8(process.readAllStandardOutput()));
+    return parseIpLink(process.readAllStandardOutput());
 }
 
 bool VPNManager::checkSystemVPN()
@@ -136,16 +184,20 @@ void VPNManager::checkVPNStatus()
     auto *process = new QProcess(this);
     probeProcess = process;
     const quint64 generation = probeGeneration;
-    connect(process, &QProcess::finished, this, [this, process, generation] { onProbeDone(process, generation); });
-    connect(process, &QProcess::errorOccurred, this, [this, process, generation](QProcess::ProcessError error) {
+    const qint64 startedAt = clock.elapsed();
+    connect(process, &QProcess::finished, this,
+            [this, process, generation, startedAt] { onProbeDone(process, generation, startedAt); });
+    connect(process, &QProcess::errorOccurred, this, [this, process, generation, startedAt](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            onProbeDone(process, generation);
+            onProbeDone(process, generation, startedAt);
     });
     probeKillTimer->start(probeTimeoutMs);
-    process->start(m_tools.ip, {QStringLiteral("link"), QStringLiteral("show")});
+    process->setStandardErrorFile(QProcess::nullDevice());
+    const QString ip = TunnelTool::findProgram(m_tools.ip);
+    process->start(ip.isEmpty() ? m_tools.ip : ip, probeArguments());
 }
 
-void VPNManager::onProbeDone(QProcess *process, quint64 generation)
+void VPNManager::onProbeDone(QProcess *process, quint64 generation, qint64 startedAt)
 {
     if (process != probeProcess)
         return;
@@ -157,161 +209,412 @@ void VPNManager::onProbeDone(QProcess *process, quint64 generation)
     // a probe started before a disconnect is out of date.
     if (generation == probeGeneration) {
         if (process->error() == QProcess::FailedToStart)
-            applyProbe({});
+            applyProbe({}, startedAt);
         else if (process->exitStatus() == QProcess::NormalExit)
-            applyProbe(parseIpLinkShow(QString::fromUtf8(process->readAllStandardOutput())));
+            applyProbe(parseIpLink(process->readAllStandardOutput()), startedAt);
     }
     emit probeFinished();
 }
 
-void VPNManager::applyProbe(const ProbeResult &result)
+void VPNManager::applyProbe(const ProbeResult &result, qint64 startedAt)
 {
-    const bool old = connected;
-    connected = result.up;
-    if (connected)
+    if (result.up) {
+        dropSeenAt = -1;
+        dropConfirmTimer->stop();
+        watchingOpenVpn = false;
+        const bool was = connected;
         currentInterface = result.interfaceName;
-    else
-        currentInterface.clear();
-    if (connected != old)
-        emit statusChanged(connected);
-    if (connected) {
+        connected = true;
+        setTraffic(true);
+        if (!was)
+            emit statusChanged(true);
         stats.insert(QStringLiteral("connected"), true);
         stats.insert(QStringLiteral("interface"), currentInterface);
         emit statsUpdated(stats);
-    }
-}
-
-// ---- Bringing tunnels up and down ------------------------------------------
-
-void VPNManager::connectVPN(const QString &configPath, const QString &type)
-{
-    if (vpnProcess)
-        disconnectVPN();
-
-    Command command;
-    command.bringsUp = true;
-    if (type == QLatin1String("openvpn")) {
-        command.program = m_tools.openvpn;
-        command.arguments = {QStringLiteral("--config"), configPath, QStringLiteral("--daemon")};
-    } else if (type == QLatin1String("wireguard")) {
-        command.program = m_tools.wgQuick;
-        command.arguments = {QStringLiteral("up"), configPath};
-        if (!wireGuardConfigsUp.contains(configPath))
-            wireGuardConfigsUp.append(configPath);
-    } else {
         return;
     }
-    // After a disconnect still in progress, or its `pkill` would hit the new
-    // tunnel's process.
-    if (isDisconnecting())
-        pendingCommands.append(command);
-    else
-        startTunnelTool(command);
-}
 
-void VPNManager::startTunnelTool(const Command &command)
-{
-    auto *process = new QProcess(this);
-    vpnProcess = process;
-    connect(process, &QProcess::finished, this, &VPNManager::onVPNProcessFinished);
-    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart || process != vpnProcess)
-            return;
-        qDebug() << "VPNManager: Could not start" << process->program();
-        vpnProcess = nullptr;
-        process->deleteLater();
-        checkVPNStatus();
-    });
-    // Daemons started by the tool (openvpn --daemon, wireguard-go) inherit
-    // its output; a pipe nobody reads would block them or, once closed,
-    // kill them with SIGPIPE.
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
-    process->start(command.program, command.arguments);
-    QTimer::singleShot(2000, this, &VPNManager::checkVPNStatus);
-}
-
-void VPNManager::onVPNProcessFinished(int, QProcess::ExitStatus)
-{
-    auto *process = qobject_cast<QProcess *>(sender());
-    if (process && process == vpnProcess) {
-        vpnProcess = nullptr;
-        process->deleteLater();
+    if (watchingOpenVpn && state.openVpnStarted
+        && !TunnelState::isOurOpenVpn(TunnelState::readPid(state.pidFilePath()), state.pidFilePath())) {
+        watchingOpenVpn = false;
+        state.openVpnStarted = false;
+        state.save();
+        const QString log = logTail();
+        fail(QStringLiteral("Could not connect: ")
+             + (log.isEmpty() ? QStringLiteral("OpenVPN ended before the tunnel came up.") : log));
     }
-    checkVPNStatus();
+
+    // Requests stop at once; the window gives up the page only once a second
+    // probe confirms the drop, so a tunnel that blinks (an OpenVPN
+    // reconnect) costs nothing.
+    setTraffic(false);
+    if (!connected)
+        return;
+    if (dropSeenAt < 0) {
+        dropSeenAt = clock.elapsed();
+        dropConfirmTimer->start();
+        return;
+    }
+    if (startedAt >= 0 && startedAt - dropSeenAt < dropConfirmMs / 2) {
+        if (!dropConfirmTimer->isActive())
+            dropConfirmTimer->start();
+        return;
+    }
+    dropSeenAt = -1;
+    dropConfirmTimer->stop();
+    connected = false;
+    currentInterface.clear();
+    emit statusChanged(false);
 }
 
-void VPNManager::disconnectVPN()
+void VPNManager::setTraffic(bool allowed)
 {
-    if (vpnProcess) {
-        releaseProcess(vpnProcess);
-        vpnProcess = nullptr;
-    }
-    pendingCommands.erase(std::remove_if(pendingCommands.begin(), pendingCommands.end(),
-                                         [](const Command &c) { return c.bringsUp; }),
-                          pendingCommands.end());
+    if (trafficAllowed == allowed)
+        return;
+    trafficAllowed = allowed;
+    emit trafficAllowedChanged(allowed);
+}
 
-    // Only what this browser brought up: the exact process name, and the
-    // WireGuard configurations it started (newest first).
-    pendingCommands.append({m_tools.pkill, {QStringLiteral("-x"), QStringLiteral("openvpn")}, false});
-    for (auto it = wireGuardConfigsUp.crbegin(); it != wireGuardConfigsUp.crend(); ++it)
-        pendingCommands.append({m_tools.wgQuick, {QStringLiteral("down"), *it}, false});
-    wireGuardConfigsUp.clear();
-
+void VPNManager::turnOff()
+{
     ++probeGeneration;
+    dropSeenAt = -1;
+    dropConfirmTimer->stop();
+    setTraffic(false);
     connected = false;
     currentInterface.clear();
     stats.clear();
     emit statusChanged(false);
-    runNextCommand();
 }
 
-void VPNManager::runNextCommand()
+// ---- Bringing tunnels up and down ------------------------------------------
+
+void VPNManager::removeQueued(Step::Kind kind)
 {
-    if (commandProcess)
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [kind](const Step &s) { return s.kind == kind; }), steps.end());
+}
+
+void VPNManager::connectVPN(const QString &configPath, const QString &type)
+{
+    if (type != QLatin1String("openvpn") && type != QLatin1String("wireguard"))
         return;
-    while (!pendingCommands.isEmpty() && pendingCommands.first().bringsUp) {
-        const Command up = pendingCommands.takeFirst();
-        startTunnelTool(up);
-    }
-    if (pendingCommands.isEmpty()) {
-        // Probes were held back while tunnels went down.
-        checkVPNStatus();
+    // The newest choice wins over one still waiting.
+    removeQueued(Step::Up);
+    // Never two of ours at once: what is up, or still coming up, goes down
+    // first (the tool of an earlier connect has long exited by now).
+    const bool upRunning = stepActive && currentStep.kind == Step::Up;
+    if ((!state.isEmpty() || upRunning) && !isDisconnecting())
+        steps.append({Step::TakeDown, {}, {}, true});
+    steps.append({Step::Up, configPath, type, false});
+    runNextStep();
+}
+
+void VPNManager::disconnectVPN()
+{
+    removeQueued(Step::Up);
+    const bool upRunning = stepActive && currentStep.kind == Step::Up;
+    if (state.isEmpty() && !upRunning && !isDisconnecting()) {
+        if (connected) {
+            fail(notOurs());
+            return;
+        }
+        turnOff();
         return;
     }
-    const Command command = pendingCommands.takeFirst();
-    auto *process = new QProcess(this);
-    commandProcess = process;
-    connect(process, &QProcess::finished, this, [this, process] { onCommandDone(process); });
-    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            onCommandDone(process);
+    if (takeDown.active) {
+        takeDown.forConnect = false;
+    } else if (isDisconnecting()) {
+        for (Step &step : steps)
+            step.forConnect = false;
+    } else {
+        steps.append({Step::TakeDown, {}, {}, false});
+    }
+    tunnelUpWhenAsked = connected;
+    turnOff();
+    runNextStep();
+}
+
+void VPNManager::runNextStep()
+{
+    while (!stepActive && !steps.isEmpty()) {
+        const Step step = steps.takeFirst();
+        if (startStep(step)) {
+            stepActive = true;
+            currentStep = step;
+        }
+    }
+    if (stepActive)
+        return;
+    if (takeDown.active)
+        endTakeDown();
+    lastTakeDownFailed = false;
+    // Probes were held back while tunnels went down.
+    checkVPNStatus();
+}
+
+void VPNManager::stepDone()
+{
+    stepActive = false;
+    runNextStep();
+}
+
+bool VPNManager::startStep(const Step &step)
+{
+    switch (step.kind) {
+    case Step::TakeDown: {
+        takeDown = {};
+        takeDown.active = true;
+        takeDown.forConnect = step.forConnect;
+        takeDown.tunnelWasUp = step.forConnect ? false : tunnelUpWhenAsked;
+        if (step.forConnect)
+            turnOff();
+        // Newest first, each by what it was brought up with.
+        QList<Step> downs;
+        for (auto it = state.wireGuard.crbegin(); it != state.wireGuard.crend(); ++it)
+            downs.append({Step::WireGuardDown, it->config, {}, step.forConnect});
+        if (state.openVpnStarted)
+            downs.append({Step::OpenVpnEnd, {}, {}, step.forConnect});
+        steps = downs + steps;
+        return false;
+    }
+    case Step::Up:
+        if (takeDown.active)
+            endTakeDown();
+        if (lastTakeDownFailed) {
+            // A second tunnel of ours would stack. A take-down made for this
+            // connect has said so already.
+            lastTakeDownFailed = false;
+            if (!lastTakeDownForConnect)
+                fail(QStringLiteral("Could not connect: the tunnel that is up could not be taken down first."));
+            return false;
+        }
+        return startUp(step);
+    case Step::WireGuardDown:
+        runTool(m_tools.wgQuick, {QStringLiteral("down"), step.config}, [this, step](const TunnelTool::Outcome &outcome) {
+            const bool gone = outcome.result == TunnelTool::Result::Succeeded
+                              || (outcome.result == TunnelTool::Result::Failed && isAlreadyDown(outcome.output));
+            if (gone) {
+                for (int i = int(state.wireGuard.size()) - 1; i >= 0; --i) {
+                    if (state.wireGuard.at(i).config != step.config)
+                        continue;
+                    if (state.wireGuard.at(i).copied)
+                        QFile::remove(step.config);
+                    state.wireGuard.removeAt(i);
+                }
+                saveState();
+                if (outcome.result == TunnelTool::Result::Succeeded)
+                    takeDown.endedSomething = true;
+            } else {
+                takeDownFailed(outcome.detail);
+            }
+            stepDone();
+        });
+        return true;
+    case Step::OpenVpnEnd: {
+        const QString pidFile = state.pidFilePath();
+        const pid_t pid = TunnelState::readPid(pidFile);
+        if (!TunnelState::isOurOpenVpn(pid, pidFile)) {
+            // Ended outside the browser, or the pid belongs to someone else now.
+            forgetOpenVpn();
+            return false;
+        }
+        runTool(m_tools.kill, {QStringLiteral("-TERM"), QString::number(pid)}, [this, pid](const TunnelTool::Outcome &outcome) {
+            if (outcome.result != TunnelTool::Result::Succeeded && TunnelState::isAlive(pid)) {
+                takeDownFailed(outcome.detail);
+                stepDone();
+                return;
+            }
+            // OpenVPN takes its routes down before it exits.
+            waitFor([pid] { return !TunnelState::isAlive(pid); }, commandTimeoutMs, [this, pid](bool ended) {
+                if (ended) {
+                    forgetOpenVpn();
+                    takeDown.endedSomething = true;
+                } else {
+                    takeDownFailed(QStringLiteral("OpenVPN (process %1) did not end.").arg(pid));
+                }
+                stepDone();
+            });
+        });
+        return true;
+    }
+    }
+    return false;
+}
+
+void VPNManager::endTakeDown()
+{
+    takeDown.active = false;
+    lastTakeDownFailed = takeDown.failed;
+    lastTakeDownForConnect = takeDown.forConnect;
+    // Nothing of ours was up: what the user saw is someone else's tunnel.
+    if (!takeDown.failed && !takeDown.endedSomething && takeDown.tunnelWasUp)
+        fail(notOurs());
+}
+
+void VPNManager::takeDownFailed(const QString &detail)
+{
+    takeDown.failed = true;
+    fail((takeDown.forConnect ? QStringLiteral("Could not connect: the current tunnel could not be taken down: ")
+                              : QStringLiteral("Could not disconnect: "))
+         + detail);
+}
+
+void VPNManager::forgetOpenVpn()
+{
+    state.openVpnStarted = false;
+    state.openVpnConfig.clear();
+    watchingOpenVpn = false;
+    QFile::remove(state.pidFilePath());
+    saveState();
+}
+
+void VPNManager::saveState()
+{
+    if (!state.save())
+        fail(QStringLiteral("The tunnel state could not be saved in %1; after a restart, Disconnect may not find "
+                            "the tunnel this browser started.")
+                 .arg(state.statePath()));
+}
+
+bool VPNManager::startUp(const Step &step)
+{
+    QString why;
+    if (!state.ensureFolder(&why)) {
+        fail(QStringLiteral("Could not connect: ") + why);
+        return false;
+    }
+    if (step.type == QLatin1String("wireguard"))
+        return startWireGuard(step.config);
+    return startOpenVpn(step.config);
+}
+
+bool VPNManager::startWireGuard(const QString &configPath)
+{
+    QString path = configPath;
+    QString name = WireGuardConfig::interfaceNameForFile(path);
+    bool copied = false;
+    if (name.isEmpty()) {
+        // wg-quick takes the interface name from the file name and refuses
+        // this one: bring up a private copy under a name it takes.
+        const QString fileName = QFileInfo(configPath).fileName();
+        name = WireGuardConfig::usableInterfaceName(fileName);
+        QFile source(configPath);
+        if (!source.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("Could not connect: could not read %1: %2").arg(configPath, source.errorString()));
+            return false;
+        }
+        const QByteArray bytes = source.read(maxConfigBytes + 1);
+        if (bytes.size() > maxConfigBytes) {
+            fail(QStringLiteral("Could not connect: %1 is too large for a WireGuard configuration.").arg(configPath));
+            return false;
+        }
+        path = state.folder() + QLatin1Char('/') + name + QStringLiteral(".conf");
+        if (!PrivateConfigFile::write(path, bytes)) {
+            fail(QStringLiteral("Could not connect: could not copy %1 to %2.").arg(configPath, path));
+            return false;
+        }
+        copied = true;
+        emit tunnelNotice(QStringLiteral("wg-quick cannot name an interface after \"%1\": the tunnel comes up as "
+                                         "interface \"%2\".")
+                              .arg(fileName, name));
+    }
+    runTool(m_tools.wgQuick, {QStringLiteral("up"), path}, [this, path, name, copied](const TunnelTool::Outcome &outcome) {
+        if (outcome.result == TunnelTool::Result::Succeeded) {
+            state.wireGuard.append({path, name, copied});
+            saveState();
+        } else {
+            if (copied)
+                QFile::remove(path);
+            fail(QStringLiteral("Could not connect: ") + outcome.detail);
+        }
+        stepDone();
     });
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setStandardErrorFile(QProcess::nullDevice());
-    commandKillTimer->start(commandTimeoutMs);
-    process->start(command.program, command.arguments);
+    QTimer::singleShot(2000, this, &VPNManager::checkVPNStatus);
+    return true;
 }
 
-void VPNManager::onCommandDone(QProcess *process)
+bool VPNManager::startOpenVpn(const QString &configPath)
 {
-    if (process != commandProcess)
-        return;
-    commandProcess = nullptr;
-    commandKillTimer->stop();
-    process->deleteLater();
-    runNextCommand();
-}
-
-void VPNManager::releaseProcess(QProcess *process)
-{
-    disconnect(process, nullptr, this, nullptr);
-    if (process->state() == QProcess::NotRunning) {
-        process->deleteLater();
-        return;
+    // Files of ours, 0600, that openvpn (maybe as root) writes into.
+    const QString pidFile = state.pidFilePath(), log = state.logPath();
+    for (const QString &path : {pidFile, log}) {
+        if (!PrivateConfigFile::write(path, QByteArray()) && !(QFile::remove(path) && PrivateConfigFile::write(path, QByteArray()))) {
+            fail(QStringLiteral("Could not connect: could not create %1.").arg(path));
+            return false;
+        }
     }
-    connect(process, &QProcess::finished, process, &QObject::deleteLater);
-    process->kill();
+    const QStringList arguments{QStringLiteral("--config"), configPath, QStringLiteral("--daemon"),
+                                QStringLiteral("--writepid"), pidFile, QStringLiteral("--log"), log};
+    runTool(m_tools.openvpn, arguments, [this, configPath, pidFile](const TunnelTool::Outcome &outcome) {
+        if (outcome.result != TunnelTool::Result::Succeeded) {
+            // Errors in the file come before --log takes over; later ones are in the log.
+            const QString log = logTail();
+            fail(QStringLiteral("Could not connect: ")
+                 + (outcome.output.isEmpty() && !log.isEmpty() ? outcome.detail + QLatin1Char('\n') + log : outcome.detail));
+            stepDone();
+            return;
+        }
+        waitFor([pidFile] { return TunnelState::readPid(pidFile) != 0; }, pidWaitMs, [this, configPath, pidFile](bool) {
+            if (TunnelState::isOurOpenVpn(TunnelState::readPid(pidFile), pidFile)) {
+                state.openVpnStarted = true;
+                state.openVpnConfig = configPath;
+                watchingOpenVpn = true;
+                saveState();
+            } else {
+                const QString log = logTail();
+                fail(QStringLiteral("Could not connect: ")
+                     + (log.isEmpty() ? QStringLiteral("OpenVPN ended before the tunnel came up.") : log));
+            }
+            stepDone();
+        });
+    });
+    QTimer::singleShot(2000, this, &VPNManager::checkVPNStatus);
+    return true;
+}
+
+void VPNManager::runTool(const QString &program, const QStringList &arguments,
+                         std::function<void(const TunnelTool::Outcome &)> done)
+{
+    auto *run = new TunnelTool(this);
+    const TunnelTool::Invocation invocation = TunnelTool::invocation(program, arguments, asRoot, m_tools.pkexec);
+    connect(run, &TunnelTool::finished, this, [run, done](const TunnelTool::Outcome &outcome) {
+        run->deleteLater();
+        done(outcome);
+    });
+    run->start(invocation, commandTimeoutMs + (invocation.viaPkexec ? passwordPromptMs : 0),
+               state.ensureFolder() ? state.folder() : QString());
+}
+
+void VPNManager::waitFor(std::function<bool()> condition, int timeoutMs, std::function<void(bool)> done)
+{
+    auto *timer = new QTimer(this);
+    QElapsedTimer waited;
+    waited.start();
+    connect(timer, &QTimer::timeout, this, [timer, waited, condition, timeoutMs, done] {
+        const bool met = condition();
+        if (!met && waited.elapsed() < timeoutMs)
+            return;
+        timer->deleteLater();
+        timer->stop();
+        done(met);
+    });
+    timer->start(pollMs);
+}
+
+void VPNManager::fail(const QString &message)
+{
+    qDebug() << "VPNManager:" << message;
+    emit connectionError(message);
+}
+
+QString VPNManager::logTail() const
+{
+    QFile f(state.logPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    if (f.size() > 16 * 1024)
+        f.seek(f.size() - 16 * 1024);
+    return TunnelTool::lastLines(f.readAll());
 }
 
 // ---- Keys, servers, configurations -----------------------------------------

@@ -21,8 +21,10 @@ void VpnGate::setOpen(bool open)
 
 void VpnGate::follow(VPNManager *vpn)
 {
-    setOpen(vpn->isConnected());
-    QObject::connect(vpn, &VPNManager::statusChanged, vpn, [](bool up) { setOpen(up); });
+    // Traffic stops at the first probe that misses the tunnel, before the
+    // drop is confirmed and the window says so.
+    setOpen(vpn->isTrafficAllowed());
+    QObject::connect(vpn, &VPNManager::trafficAllowedChanged, vpn, [](bool allowed) { setOpen(allowed); });
     QObject::connect(vpn, &QObject::destroyed, [] { setOpen(false); });
 }
 

