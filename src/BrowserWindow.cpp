@@ -4,6 +4,7 @@
 #include "FaviconManager.h"
 #include "PrivacyEngine.h"
 #include "StoreFile.h"
+#include "WebSettingsApplier.h"
 
 #include <QDesktopServices>
 #include <QList>
@@ -55,13 +56,14 @@ BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings
     layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     view = new QWebEngineView(this);
-    view->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
     // The tab's icon comes from the favicon manager; the engine's own fetch
     // would ask every site for it a second time.
     view->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
     privacyEngine->applyPrivacySettings(view);
 
     QWebEngineProfile *profile = view->page()->profile();
+    // JavaScript, PDF viewer, font size: set on the profile, so every page of it follows.
+    WebSettingsApplier::apply(profile->settings(), privacySettings);
     // Profile-wide: the first tab sets it, later tabs find it set.
     const QString userAgent = QString::fromLatin1(kUserAgent);
     if (profile->httpUserAgent() != userAgent)
