@@ -81,6 +81,8 @@ void BookmarksDialog::setupUI()
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("URL")});
     m_tree->header()->setStretchLastSection(true);
+    // Imported titles carry their folders in front: give the names room.
+    m_tree->setColumnWidth(0, 280);
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setStyleSheet(Theme::treeStyleSheet());
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, &BookmarksDialog::onItemDoubleClicked);

@@ -32,7 +32,17 @@ QString failure(const DefaultBrowser::Run &run, const QString &program)
     if (run.crashed)
         return QStringLiteral("%1 stopped unexpectedly.").arg(program);
     if (run.exitCode != 0) {
-        const QString error = toolText(run.errorOutput.isEmpty() ? run.output : run.errorOutput);
+        QString error = toolText(run.errorOutput.isEmpty() ? run.output : run.errorOutput);
+        // xdg-utils often fails without a word; its exit codes are documented.
+        if (error.isEmpty()) {
+            switch (run.exitCode) {
+            case 1: error = QStringLiteral("it did not understand the request"); break;
+            case 2: error = QStringLiteral("the browser's desktop entry was not found; install OrvexBrowser first"); break;
+            case 3: error = QStringLiteral("a program it needs is missing"); break;
+            case 4: error = QStringLiteral("the desktop refused the change"); break;
+            default: break;
+            }
+        }
         return error.isEmpty() ? QStringLiteral("%1 failed (exit code %2).").arg(program).arg(run.exitCode)
                                : QStringLiteral("%1 failed (exit code %2): %3").arg(program).arg(run.exitCode).arg(error);
     }

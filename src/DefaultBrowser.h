@@ -20,7 +20,7 @@ public:
         State state = State::Failed;
         QString message; // for the user; may quote the tool's error output
     };
-    static constexpr int defaultTimeoutMs = 15000;
+    static constexpr int defaultTimeoutMs = 30000; // a first run on a busy desktop can take a while
 
     // How one run of the tool ended.
     struct Run {

@@ -566,7 +566,8 @@ void MainWindow::onBookmarks()
             const QJsonObject record = value.toObject();
             const QString url = record.value(QLatin1String("url")).toString();
             const QString title = record.value(QLatin1String("title")).toString();
-            QAction *action = menu.addAction(title.isEmpty() ? url : title);
+            // Titles are not ours: a "&" in one must not make the next letter a shortcut.
+            QAction *action = menu.addAction(QString(title.isEmpty() ? url : title).replace(u'&', QLatin1String("&&")));
             connect(action, &QAction::triggered, this, [this, url] {
                 if (BrowserWindow *tab = currentBrowser())
                     tab->loadUrl(QUrl(url));

@@ -317,8 +317,12 @@ NetscapeBookmarks::ParseResult NetscapeBookmarks::parse(const QByteArray &bytes)
             ++result.refused;
             return;
         }
-        QString title = cleanText(linkText);
         const QString address = url.toString();
+        if (address.size() > maxUrlLength) {
+            ++result.refused;
+            return;
+        }
+        QString title = cleanText(linkText);
         if (title.isEmpty())
             title = address;
         title = truncated(prefix + title, maxTitleLength);

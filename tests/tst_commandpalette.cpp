@@ -162,7 +162,7 @@ private Q_SLOTS:
         QFile file(in);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
-                   "<DT><A HREF=\"https://imported.example/\" ADD_DATE=\"1700000000\">Imported Page</A>\n"
+                   "<DT><A HREF=\"https://imported.example/\" ADD_DATE=\"1700000000\">Q&amp;A Page</A>\n"
                    "<DT><A HREF=\"javascript:alert(1)\">Bookmarklet</A>\n</DL><p>\n");
         file.close();
         startWindow();
@@ -191,6 +191,17 @@ private Q_SLOTS:
         QCOMPARE(window->data()->getBookmarks().size(), 1);
         const auto *completions = qobject_cast<QStringListModel *>(window->addressBar()->completer()->model());
         QVERIFY(completions->stringList().contains(u"https://imported.example/"_s));
+        // The bookmarks menu shows the title as written, "&" included.
+        driver.stop();
+        QStringList menuTexts;
+        ModalAnswerer::answer([&](QWidget *popup) {
+            for (QAction *action : popup->actions())
+                menuTexts << action->text();
+            popup->close();
+        });
+        window->onBookmarks();
+        QCOMPARE(menuTexts.first(), u"Q&&A Page"_s);
+        driver.start(20);
 
         messages.clear();
         managers.clear();

@@ -300,8 +300,12 @@ private Q_SLOTS:
         QTest::newRow("refused, with its reason") << run(3, "", "xdg-settings: unknown desktop environment\n")
                                                   << DefaultBrowser::State::Failed
                                                   << u"xdg-settings failed (exit code 3): xdg-settings: unknown desktop environment"_s;
-        QTest::newRow("refused, silent") << run(4, "") << DefaultBrowser::State::Failed << u"xdg-settings failed (exit code 4)."_s;
-        QTest::newRow("hung") << hung << DefaultBrowser::State::Failed << u"xdg-settings did not answer within 15 seconds."_s;
+        QTest::newRow("entry not installed, silent") << run(2, "") << DefaultBrowser::State::Failed
+            << u"xdg-settings failed (exit code 2): the browser's desktop entry was not found; install OrvexBrowser first"_s;
+        QTest::newRow("refused, silent") << run(4, "") << DefaultBrowser::State::Failed
+                                         << u"xdg-settings failed (exit code 4): the desktop refused the change"_s;
+        QTest::newRow("unknown code, silent") << run(9, "") << DefaultBrowser::State::Failed << u"xdg-settings failed (exit code 9)."_s;
+        QTest::newRow("hung") << hung << DefaultBrowser::State::Failed << u"xdg-settings did not answer within 30 seconds."_s;
         QTest::newRow("crashed") << crashed << DefaultBrowser::State::Failed << u"xdg-settings stopped unexpectedly."_s;
         QTest::newRow("long error cut") << run(1, "", QByteArray(1000, 'e')) << DefaultBrowser::State::Failed
                                         << u"xdg-settings failed (exit code 1): "_s + QString(300, u'e') + u"…"_s;
