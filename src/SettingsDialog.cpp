@@ -108,7 +108,7 @@ QString SettingsDialog::engineUrlProblem(const QString &url)
     // address with a host, and the terms must not become part of the host.
     QString sample = trimmed;
     sample.replace(QLatin1String("%s"), QLatin1String("orvexsearchterms"));
-    const QUrl parsed(sample, QUrl::StrictMode);
+    const QUrl parsed(sample, QUrl::TolerantMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return QStringLiteral("The address must be a web address beginning with http:// or https://.");

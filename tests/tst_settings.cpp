@@ -181,6 +181,8 @@ private Q_SLOTS:
         QTest::newRow("placeholder as host") << u"https://%s/"_s << false;
         QTest::newRow("placeholder in host") << u"https://%s.example/"_s << false;
         QTest::newRow("not an address") << u"https://exa mple.com/?q=%s"_s << false;
+        for (const SearchEngine &engine : SearchManager::builtInEngines())
+            QTest::addRow("built in: %s", qPrintable(engine.name)) << engine.url << true;
     }
     void engineUrls()
     {
