@@ -275,6 +275,10 @@ void PasswordDialog::onImportPasswords()
         return;
     }
     if (!PasswordCsv::looksLikeJson(bytes)) {
+        if (bytes.size() > PasswordCsv::maxFileBytes) {
+            fail(QStringLiteral("the file is larger than %1").arg(ImportFile::sizeText(PasswordCsv::maxFileBytes)));
+            return;
+        }
         importCsv(bytes);
         return;
     }

@@ -160,7 +160,7 @@ private Q_SLOTS:
             csv += row;
         const PasswordCsv::ParseResult result = PasswordCsv::parse(csv);
         QVERIFY(!result.ok);
-        QCOMPARE(result.error, u"the file holds more than 100000 rows"_s);
+        QCOMPARE(result.error, u"the file holds more than 20000 rows"_s);
         QVERIFY(result.logins.isEmpty());
     }
 
@@ -228,6 +228,36 @@ private Q_SLOTS:
         // Nothing was written anywhere but the store.
         QCOMPARE(QDir(dir.tempDir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{});
         QCOMPARE(QDir(dir.downloadDir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{u"Chrome Passwords.csv"_s});
+    }
+
+    // Oversized files are refused before parsing, the store untouched.
+    void oversizedFiles_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("CSV over 8 MB") << qint64(9) * 1024 * 1024 << u"Import failed: the file is larger than 8 MB"_s;
+        QTest::newRow("anything over 16 MB") << qint64(100) * 1024 * 1024 << u"Import failed: the file is larger than 16 MB"_s;
+    }
+    void oversizedFiles()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QString, message);
+        TempDataDir dir;
+        DataManager data;
+        data.addPassword(u"https://kept.example/"_s, u"ann"_s, u"pw"_s);
+        const QByteArray before = dir.readFile(u"passwords.json"_s);
+        const QString path = dir.downloadDir() + u"/big.csv"_s;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("name,url,username,password\n");
+        QVERIFY(file.resize(size));
+        file.close();
+        PasswordDialog dialog(&data);
+        dialog.setFileChooser([&](QWidget *, const QString &, const QString &, const QString &, bool) { return path; });
+        ModalAnswerer told({u"OK"_s});
+        QTest::mouseClick(dialog.importButton(), Qt::LeftButton);
+        QCOMPARE(told.seen().last().label, message);
+        QCOMPARE(dir.readFile(u"passwords.json"_s), before);
     }
 
     // 10,000 logins import with one store write, quickly.
