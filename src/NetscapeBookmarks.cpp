@@ -307,10 +307,15 @@ NetscapeBookmarks::ParseResult NetscapeBookmarks::parse(const QByteArray &bytes)
     bool linkHasHref = false;
     QString linkText;
 
+    bool tooMany = false;
     auto finishLink = [&] {
         if (!inLink)
             return;
         inLink = false;
+        if (result.bookmarks.size() >= maxBookmarks) {
+            tooMany = true;
+            return;
+        }
         const QString href = decodeEntities(linkHref).trimmed();
         const QUrl url(href, QUrl::TolerantMode);
         if (!linkHasHref || href.size() > maxUrlLength || !isAcceptedUrl(url)) {
@@ -335,7 +340,7 @@ NetscapeBookmarks::ParseResult NetscapeBookmarks::parse(const QByteArray &bytes)
         pendingFolder = truncated(cleanText(folderText), maxTitleLength);
     };
 
-    while (pos < n) {
+    while (pos < n && !tooMany) {
         const qsizetype lt = view.indexOf(u'<', pos);
         const qsizetype textEnd = lt < 0 ? n : lt;
         if (textEnd > pos) {
@@ -439,6 +444,12 @@ NetscapeBookmarks::ParseResult NetscapeBookmarks::parse(const QByteArray &bytes)
         result.bookmarks.clear();
         result.refused = 0;
         result.error = QStringLiteral("the file is not an HTML bookmark file");
+        return result;
+    }
+    if (tooMany) {
+        result.bookmarks.clear();
+        result.refused = 0;
+        result.error = QStringLiteral("the file holds more than %1 bookmarks").arg(maxBookmarks);
         return result;
     }
     result.ok = true;

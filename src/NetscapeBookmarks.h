@@ -35,6 +35,9 @@ public:
     // Larger files are refused before they are read: a browser's export of
     // tens of thousands of bookmarks with icons stays well below it.
     static constexpr qint64 maxFileBytes = 32 * 1024 * 1024;
+    // More than any real export holds; storing and listing that many takes
+    // a few seconds already, so a larger file is refused whole.
+    static constexpr int maxBookmarks = 100000;
     static constexpr int maxTitleLength = 2048;
     static constexpr int maxUrlLength = 64 * 1024;
 

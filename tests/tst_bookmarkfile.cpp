@@ -194,6 +194,19 @@ private Q_SLOTS:
         QCOMPARE(title.count(u" / "_s), 32); // the first 32 levels name the prefix
     }
 
+    void tooManyBookmarks()
+    {
+        QByteArray html = "<!DOCTYPE NETSCAPE-Bookmark-file-1><DL>";
+        const QByteArray link = "<DT><A HREF=https://a.example/>a</A>\n";
+        html.reserve(html.size() + link.size() * (NetscapeBookmarks::maxBookmarks + 1));
+        for (int i = 0; i <= NetscapeBookmarks::maxBookmarks; ++i)
+            html += link;
+        const NetscapeBookmarks::ParseResult result = NetscapeBookmarks::parse(html);
+        QVERIFY(!result.ok);
+        QCOMPARE(result.error, u"the file holds more than 100000 bookmarks"_s);
+        QVERIFY(result.bookmarks.isEmpty());
+    }
+
     // What the dialog exports reads back the same, and is the format other browsers read.
     void writeRoundTrip()
     {
