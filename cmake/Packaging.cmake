@@ -70,8 +70,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Added to what dpkg-shlibdeps finds (which includes the web engine helper
 # process package): ip watches the tunnel, pkill takes tunnels down.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "iproute2, procps")
-# Captions and palette entries use emoji (country flags among them).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openvpn, wireguard-tools, pkexec | policykit-1, fonts-noto-color-emoji")
+# Captions and palette entries use emoji (country flags among them);
+# xdg-settings checks and sets the default browser (Settings > General);
+# pkexec runs the tunnel tools for users who are not root.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openvpn, wireguard-tools, pkexec | policykit-1, fonts-noto-color-emoji, xdg-utils")
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)
 

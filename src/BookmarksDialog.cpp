@@ -1,7 +1,13 @@
 #include "BookmarksDialog.h"
 
 #include "DataManager.h"
+#include "ImportFile.h"
+#include "NetscapeBookmarks.h"
+#include "StoreFile.h"
+#include "Theme.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -11,18 +17,54 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QThread>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <memory>
+
+namespace {
+const QString kHtmlFilter = QStringLiteral("Bookmark files (*.html *.htm);;All files (*)");
+
+void tell(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    // Plain text: reasons can quote a file name or the system's error text.
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+}
+
 BookmarksDialog::BookmarksDialog(DataManager *dataManager, QWidget *parent)
     : QDialog(parent)
     , m_data(dataManager)
+    , m_chooseFile(&BookmarksDialog::chooseWithFileDialog)
 {
     setWindowTitle(QStringLiteral("Bookmarks"));
     setMinimumSize(600, 500);
     setupUI();
     loadBookmarks();
+}
+
+BookmarksDialog::~BookmarksDialog()
+{
+    // The worker reads a file of bounded size: waiting for it is short.
+    if (m_importThread)
+        m_importThread->wait();
+}
+
+void BookmarksDialog::setFileChooser(FileChooser chooser)
+{
+    m_chooseFile = chooser ? std::move(chooser) : FileChooser(&BookmarksDialog::chooseWithFileDialog);
+}
+
+QString BookmarksDialog::chooseWithFileDialog(QWidget *parent, const QString &caption, const QString &dir,
+                                              const QString &filter, bool save)
+{
+    return save ? QFileDialog::getSaveFileName(parent, caption, dir, filter)
+                : QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
 void BookmarksDialog::setupUI()
@@ -31,8 +73,7 @@ void BookmarksDialog::setupUI()
 
     m_search = new QLineEdit(this);
     m_search->setPlaceholderText(QStringLiteral("Search bookmarks..."));
-    m_search->setStyleSheet(QStringLiteral(
-        "padding: 6px 12px; background: #3d3d3d; border: 1px solid #404040; border-radius: 4px;"));
+    m_search->setStyleSheet(Theme::filterFieldStyleSheet());
     connect(m_search, &QLineEdit::textChanged, this, &BookmarksDialog::onSearchBookmarks);
     layout->addWidget(m_search);
 
@@ -40,12 +81,10 @@ void BookmarksDialog::setupUI()
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("URL")});
     m_tree->header()->setStretchLastSection(true);
+    // Imported titles carry their folders in front: give the names room.
+    m_tree->setColumnWidth(0, 280);
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_tree->setStyleSheet(QStringLiteral(
-        "QTreeWidget { background: #1e1e1e; color: white; }"
-        "QTreeWidget::item { padding: 4px; }"
-        "QTreeWidget::item:selected { background: #0078d4; }"
-        "QHeaderView::section { background: #2d2d2d; color: white; padding: 8px; }"));
+    m_tree->setStyleSheet(Theme::treeStyleSheet());
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, &BookmarksDialog::onItemDoubleClicked);
     connect(m_tree, &QTreeWidget::itemSelectionChanged, this, [this] {
         const bool selected = !m_tree->selectedItems().isEmpty();
@@ -59,6 +98,10 @@ void BookmarksDialog::setupUI()
     m_editButton = new QPushButton(QStringLiteral("✏️ Edit"), this);
     m_deleteButton = new QPushButton(QStringLiteral("🗑️ Delete"), this);
     m_addFolderButton = new QPushButton(QStringLiteral("📁 Add Folder"), this);
+    m_importButton = new QPushButton(QStringLiteral("📥 Import"), this);
+    m_importButton->setToolTip(QStringLiteral("Import an HTML bookmark file exported by another browser"));
+    m_exportButton = new QPushButton(QStringLiteral("📤 Export"), this);
+    m_exportButton->setToolTip(QStringLiteral("Export as an HTML bookmark file other browsers import"));
     auto *close = new QPushButton(QStringLiteral("Close"), this);
     m_editButton->setEnabled(false);
     m_deleteButton->setEnabled(false);
@@ -67,6 +110,8 @@ void BookmarksDialog::setupUI()
     buttons->addWidget(m_deleteButton);
     buttons->addWidget(m_addFolderButton);
     buttons->addStretch();
+    buttons->addWidget(m_exportButton);
+    buttons->addWidget(m_importButton);
     buttons->addWidget(close);
     layout->addLayout(buttons);
 
@@ -74,6 +119,8 @@ void BookmarksDialog::setupUI()
     connect(m_editButton, &QPushButton::clicked, this, &BookmarksDialog::onEditBookmark);
     connect(m_deleteButton, &QPushButton::clicked, this, &BookmarksDialog::onDeleteBookmark);
     connect(m_addFolderButton, &QPushButton::clicked, this, &BookmarksDialog::onAddFolder);
+    connect(m_importButton, &QPushButton::clicked, this, &BookmarksDialog::onImportBookmarks);
+    connect(m_exportButton, &QPushButton::clicked, this, &BookmarksDialog::onExportBookmarks);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -179,4 +226,78 @@ void BookmarksDialog::onItemDoubleClicked(QTreeWidgetItem *item, int)
         return;
     emit urlSelected(QUrl(url));
     accept();
+}
+
+QString BookmarksDialog::importSummary(int imported, int skipped)
+{
+    return QStringLiteral("Imported %1 bookmarks (%2 skipped)").arg(imported).arg(skipped);
+}
+
+void BookmarksDialog::onImportBookmarks()
+{
+    if (!m_data || m_importThread)
+        return;
+    const QString title = QStringLiteral("Import Bookmarks");
+    const QString path = m_chooseFile(this, title, QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+                                      kHtmlFilter, false);
+    if (path.isEmpty())
+        return;
+    struct Outcome {
+        QString error;
+        NetscapeBookmarks::ParseResult parsed;
+    };
+    // Reading and parsing a large export takes a while: not on the GUI thread.
+    auto outcome = std::make_shared<Outcome>();
+    m_importThread = QThread::create([path, outcome] {
+        QByteArray bytes;
+        if (!ImportFile::read(path, NetscapeBookmarks::maxFileBytes, &bytes, &outcome->error))
+            return;
+        outcome->parsed = NetscapeBookmarks::parse(bytes);
+        if (!outcome->parsed.ok)
+            outcome->error = outcome->parsed.error;
+    });
+    m_importThread->setParent(this);
+    m_importButton->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    connect(m_importThread, &QThread::finished, this, [this, title, outcome] {
+        m_importThread->deleteLater();
+        m_importThread = nullptr;
+        m_importButton->setEnabled(true);
+        unsetCursor();
+        if (!outcome->error.isEmpty()) {
+            tell(this, QMessageBox::Warning, title, QStringLiteral("Import failed: %1").arg(outcome->error));
+            emit importFinished();
+            return;
+        }
+        QList<DataManager::Bookmark> records;
+        records.reserve(outcome->parsed.bookmarks.size());
+        for (const NetscapeBookmarks::Bookmark &bookmark : std::as_const(outcome->parsed.bookmarks))
+            records.append({bookmark.url, bookmark.title, bookmark.added});
+        // One write for the whole file; addresses already stored are skipped.
+        const int added = m_data->addBookmarks(records);
+        const int skipped = outcome->parsed.refused + int(records.size()) - added;
+        updateTree();
+        tell(this, QMessageBox::Information, title, importSummary(added, skipped));
+        emit importFinished();
+    });
+    m_importThread->start();
+}
+
+void BookmarksDialog::onExportBookmarks()
+{
+    if (!m_data)
+        return;
+    const QString title = QStringLiteral("Export Bookmarks");
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString path = m_chooseFile(this, title, dir + QStringLiteral("/bookmarks.html"), kHtmlFilter, true);
+    if (path.isEmpty())
+        return;
+    int written = 0;
+    if (!StoreFile::write(path, NetscapeBookmarks::write(m_data->getBookmarks(), &written))) {
+        tell(this, QMessageBox::Warning, title,
+             QStringLiteral("Export failed: could not write %1").arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    tell(this, QMessageBox::Information, title,
+         QStringLiteral("Exported %1 bookmarks to %2").arg(written).arg(QDir::toNativeSeparators(path)));
 }

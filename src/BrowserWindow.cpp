@@ -9,6 +9,7 @@
 #include "StoreFile.h"
 #include "VpnGate.h"
 #include "WebPage.h"
+#include "WebSettingsApplier.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -67,7 +68,6 @@ BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings
     view = new QWebEngineView(this);
     webPage = new WebPage(profile ? profile : QWebEngineProfile::defaultProfile(), view);
     view->setPage(webPage);
-    view->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
     // The tab's icon comes from the favicon manager; the engine's own fetch
     // would ask every site for it a second time.
     view->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
@@ -75,6 +75,8 @@ BrowserWindow::BrowserWindow(QWidget *parent, const QJsonObject &privacySettings
     privacyEngine->applyPrivacySettings(view);
 
     QWebEngineProfile *webProfile = webPage->profile();
+    // JavaScript, PDF viewer, font size: set on the profile, so every page of it follows.
+    WebSettingsApplier::apply(webProfile->settings(), privacySettings);
     // Profile-wide: the first tab sets it, later tabs find it set.
     const QString userAgent = QString::fromLatin1(kUserAgent);
     if (webProfile->httpUserAgent() != userAgent)

@@ -2,7 +2,10 @@
 
 #include "MainWindow.h"
 
+#include "BookmarksDialog.h"
+#include "BrowserWindow.h"
 #include "DataManager.h"
+#include "PasswordDialog.h"
 #include "VPNManager.h"
 
 #include <QHash>
@@ -11,6 +14,7 @@
 #include <QListWidget>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 CommandPalette::CommandPalette(MainWindow *parent)
@@ -98,6 +102,33 @@ void CommandPalette::populateCommands()
                 (w->*member)();
         };
     };
+    // Opens the manager and starts `step` in it once it shows, so the file
+    // dialog and the result appear over the list they change.
+    auto bookmarksThen = [w](void (BookmarksDialog::*step)()) {
+        return [w, step] {
+            if (!w || !w->dataManager)
+                return;
+            auto *dialog = new BookmarksDialog(w->dataManager, w);
+            QObject::connect(dialog, &BookmarksDialog::urlSelected, w, [w](const QUrl &url) {
+                if (BrowserWindow *tab = w->currentBrowser())
+                    tab->loadUrl(url);
+            });
+            QTimer::singleShot(0, dialog, step);
+            dialog->exec();
+            dialog->deleteLater();
+            w->updateAutocomplete();
+        };
+    };
+    auto passwordsThen = [w](void (PasswordDialog::*step)()) {
+        return [w, step] {
+            if (!w || !w->dataManager)
+                return;
+            auto *dialog = new PasswordDialog(w->dataManager, w);
+            QTimer::singleShot(0, dialog, step);
+            dialog->exec();
+            dialog->deleteLater();
+        };
+    };
     auto connectTo = [w](const QString &country) {
         return [w, country] {
             if (w && w->vpnManager)
@@ -131,6 +162,14 @@ void CommandPalette::populateCommands()
          slot(&MainWindow::onHistory)},
         {QStringLiteral("Bookmarks"), QStringLiteral("View bookmarks"), QStringLiteral("\u2B50"),
          slot(&MainWindow::onBookmarks)},
+        {QStringLiteral("Import Bookmarks"), QStringLiteral("From an HTML bookmark file of Chrome, Firefox, Edge..."),
+         QStringLiteral("\U0001F4E5"), bookmarksThen(&BookmarksDialog::onImportBookmarks)},
+        {QStringLiteral("Export Bookmarks"), QStringLiteral("To an HTML bookmark file other browsers import"),
+         QStringLiteral("\U0001F4E4"), bookmarksThen(&BookmarksDialog::onExportBookmarks)},
+        {QStringLiteral("Import Passwords"), QStringLiteral("From a CSV file of Chrome, Edge, Firefox... or an OrvexBrowser file"),
+         QStringLiteral("\U0001F511"), passwordsThen(&PasswordDialog::onImportPasswords)},
+        {QStringLiteral("Export Passwords"), QStringLiteral("To a CSV file other browsers import (plain text)"),
+         QStringLiteral("\U0001F511"), passwordsThen(&PasswordDialog::onExportPasswordsCsv)},
         {QStringLiteral("Downloads"), QStringLiteral("View downloads"), QStringLiteral("\u2B07\uFE0F"),
          slot(&MainWindow::onDownloads)},
         {QStringLiteral("Settings"), QStringLiteral("Browser preferences"), QStringLiteral("\u2699\uFE0F"),

@@ -1,6 +1,8 @@
 #include "DataManager.h"
 
+#include <QHash>
 #include <QSet>
+#include <QUrl>
 
 #include "StoreFile.h"
 
@@ -51,6 +53,12 @@ QString DataManager::folderPath(const QString &suffix) const
         ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
         : configLocation;
     return base + suffix;
+}
+
+QString DataManager::defaultSettingsPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
+        + QStringLiteral("/orvexbrowser/settings.json");
 }
 
 QString DataManager::getBookmarksPath() const { return folderPath(QStringLiteral("/orvexbrowser/bookmarks.json")); }
@@ -189,6 +197,41 @@ void DataManager::addBookmark(const QString &url, const QString &title)
     saveBookmarks();
 }
 
+QString DataManager::bookmarkKey(const QString &url)
+{
+    QUrl parsed(url, QUrl::TolerantMode);
+    if (!parsed.isValid())
+        return url;
+    if (parsed.path().isEmpty() && !parsed.host().isEmpty())
+        parsed.setPath(QStringLiteral("/"));
+    return parsed.toString();
+}
+
+int DataManager::addBookmarks(const QList<Bookmark> &newBookmarks)
+{
+    QSet<QString> known;
+    known.reserve(bookmarks.size() + newBookmarks.size());
+    for (const QJsonValue &record : std::as_const(bookmarks))
+        known.insert(bookmarkKey(record[QLatin1String("url")].toString()));
+    const QString stamp = now();
+    int added = 0;
+    for (const Bookmark &bookmark : newBookmarks) {
+        if (bookmark.url.isEmpty())
+            continue;
+        const QString key = bookmarkKey(bookmark.url);
+        if (known.contains(key))
+            continue;
+        known.insert(key);
+        bookmarks.append(QJsonObject{{QStringLiteral("url"), bookmark.url},
+                                     {QStringLiteral("title"), bookmark.title},
+                                     {QStringLiteral("added"), bookmark.added.isEmpty() ? stamp : bookmark.added}});
+        ++added;
+    }
+    if (added > 0)
+        saveBookmarks();
+    return added;
+}
+
 void DataManager::removeBookmark(const QString &url)
 {
     bookmarks = withoutMatching(bookmarks, QStringLiteral("url"), url);
@@ -238,14 +281,29 @@ void DataManager::addPasswords(const QList<Login> &logins)
     if (logins.isEmpty())
         return;
     const QString stamp = now();
-    for (const Login &login : logins) {
-        const QJsonObject record{{QStringLiteral("url"), login.url},
-                                 {QStringLiteral("username"), login.username},
-                                 {QStringLiteral("password"), encryptPassword(login.password)},
-                                 {QStringLiteral("added"), stamp}};
-        passwords = withoutLogin(passwords, login.url, login.username);
-        passwords.append(record);
+    // As if each were added in turn: the last login of a site and user wins
+    // and goes to the end; linear, so a 10,000-line import stays quick.
+    using Key = std::pair<QString, QString>;
+    QHash<Key, qsizetype> last;
+    last.reserve(logins.size());
+    for (qsizetype i = 0; i < logins.size(); ++i)
+        last.insert(Key(logins.at(i).url, logins.at(i).username), i);
+    QJsonArray updated;
+    for (const QJsonValue &record : std::as_const(passwords)) {
+        const Key key(record[QLatin1String("url")].toString(), record[QLatin1String("username")].toString());
+        if (!last.contains(key))
+            updated.append(record);
     }
+    for (qsizetype i = 0; i < logins.size(); ++i) {
+        const Login &login = logins.at(i);
+        if (last.value(Key(login.url, login.username)) != i)
+            continue;
+        updated.append(QJsonObject{{QStringLiteral("url"), login.url},
+                                   {QStringLiteral("username"), login.username},
+                                   {QStringLiteral("password"), encryptPassword(login.password)},
+                                   {QStringLiteral("added"), stamp}});
+    }
+    passwords = updated;
     savePasswords();
 }
 

@@ -25,10 +25,21 @@ public:
     QString getPasswordsPath() const;
     QString getSettingsPath() const;
     QString getSessionPath() const;
+    // settings.json of the user's own data folder, without loading anything
+    // (read at start-up before the application object exists).
+    static QString defaultSettingsPath();
 
     QJsonArray getBookmarks() const { return bookmarks; }
     void addBookmark(const QString &url, const QString &title);
     void removeBookmark(const QString &url);
+    struct Bookmark {
+        QString url;
+        QString title;
+        QString added; // the store's timestamp; empty: now
+    };
+    // Appends, in order and with one write, each bookmark whose address is
+    // not stored yet (nor earlier in the list). Returns how many were added.
+    int addBookmarks(const QList<Bookmark> &newBookmarks);
     void saveBookmarks();
 
     QJsonArray getHistory() const { return history; }
@@ -75,6 +86,8 @@ public:
     // Pure record rules, shared by the operations above.
     static QJsonArray withoutMatching(const QJsonArray &records, const QString &key, const QString &value);
     static QJsonArray withVisit(QJsonArray history, const QJsonObject &record, int cap = MaxHistoryEntries);
+    // The same page whatever trivial spelling: "https://a.example" is "https://a.example/".
+    static QString bookmarkKey(const QString &url);
 
 Q_SIGNALS:
     // After every change of the collection, whoever made it (the address

@@ -2,6 +2,7 @@
 
 #include "DataManager.h"
 #include "RecordTable.h"
+#include "Theme.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -40,8 +41,7 @@ void HistoryDialog::setupUI()
     auto *filters = new QHBoxLayout;
     m_search = new QLineEdit(this);
     m_search->setPlaceholderText(QStringLiteral("Search history..."));
-    m_search->setStyleSheet(QStringLiteral(
-        "padding: 6px 12px; background: #3d3d3d; border: 1px solid #404040; border-radius: 4px;"));
+    m_search->setStyleSheet(Theme::filterFieldStyleSheet());
     filters->addWidget(m_search);
     filters->addWidget(new QLabel(QStringLiteral("Date:"), this));
     m_datePicker = new QDateEdit(QDate::currentDate(), this);

@@ -23,10 +23,12 @@
 #include "SidePanel.h"
 #include "StoreFile.h"
 #include "TabStripUpdater.h"
+#include "Theme.h"
 #include "VPNConfigReview.h"
 #include "VPNManager.h"
 #include "VpnGate.h"
 #include "WebPage.h"
+#include "WebSettingsApplier.h"
 
 #include <QCloseEvent>
 #include <QCompleter>
@@ -211,22 +213,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 QPalette MainWindow::darkPalette()
 {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(30, 30, 30));
-    p.setColor(QPalette::WindowText, Qt::white);
-    p.setColor(QPalette::Base, QColor(45, 45, 45));
-    p.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
-    p.setColor(QPalette::Text, Qt::white);
-    p.setColor(QPalette::Button, QColor(45, 45, 45));
-    p.setColor(QPalette::ButtonText, Qt::white);
-    p.setColor(QPalette::BrightText, Qt::red);
-    p.setColor(QPalette::Link, QColor(0, 120, 212));
-    p.setColor(QPalette::Highlight, QColor(0, 120, 212));
-    p.setColor(QPalette::HighlightedText, Qt::black);
-    // White on white would hide every tooltip: light text on a dark base.
-    p.setColor(QPalette::ToolTipBase, QColor(24, 24, 27));
-    p.setColor(QPalette::ToolTipText, Qt::white);
-    return p;
+    return Theme::palette(Theme::Kind::Dark);
 }
 
 void MainWindow::setupUI()
@@ -393,27 +380,8 @@ void MainWindow::setupShortcuts()
 
 void MainWindow::applyCyberpunkTheme()
 {
-    setStyleSheet(QStringLiteral(
-        "QMainWindow { background: #0f0f12; }"
-        "QWidget { color: #d0d0d0; font-family: 'Segoe UI', sans-serif; font-size: 13px; }"
-        "#toolbarWidget { background: #18181b; border-bottom: 1px solid #2a2a30; }"
-        "QPushButton { background: transparent; border: none; border-radius: 6px; color: #a0a0b0; }"
-        "QPushButton:hover { background: rgba(255, 255, 255, 0.08); color: #fff; }"
-        "QPushButton:pressed { background: rgba(255, 255, 255, 0.12); }"
-        "QPushButton[text*=\"VPN\"] { background: rgba(0, 229, 255, 0.1); border: 1px solid rgba(0, 229, 255, 0.3);"
-        " color: #00e5ff; padding: 0 16px; font-weight: 600; }"
-        "QPushButton[text*=\"VPN\"]:hover { background: rgba(0, 229, 255, 0.2); border-color: #00e5ff; }"
-        "QLineEdit { background: #09090b; border: 1px solid #27272a; border-radius: 8px; padding: 6px 14px;"
-        " color: #fff; selection-background-color: #00e5ff; selection-color: #000; }"
-        "QLineEdit:focus { border: 1px solid #00e5ff; background: #000; }"
-        "QTabWidget::pane { border: none; background: #0f0f12; }"
-        "QTabBar::tab { background: transparent; color: #80808a; padding: 10px 24px; border: none;"
-        " border-right: 1px solid #1a1a1f; }"
-        "QTabBar::tab:selected { background: #0f0f12; color: #fff; border-top: 2px solid #00e5ff; }"
-        "QTabBar::tab:hover:!selected { background: #1c1c22; color: #bbb; }"
-        "QMenu { background-color: #18181b; border: 1px solid #2a2a30; border-radius: 8px; padding: 4px; }"
-        "QMenu::item { padding: 6px 24px; border-radius: 4px; color: #d0d0d0; }"
-        "QMenu::item:selected { background-color: #00e5ff; color: #000; }"));
+    // The stored theme (dark when none): window style sheet and application palette.
+    Theme::apply(this, dataManager->getSettings());
 }
 
 // ---- Tabs and navigation -------------------------------------------------
@@ -979,8 +947,10 @@ void MainWindow::onSettings()
 {
     BrowserWindow *tab = currentBrowser();
     auto *dialog = new SettingsDialog(dataManager, tab ? tab->privacy() : nullptr, searchManager, this);
-    if (dialog->exec() == QDialog::Accepted)
+    if (dialog->exec() == QDialog::Accepted) {
         pushPrivacySettingsToAllTabs();
+        applyCyberpunkTheme();
+    }
     dialog->deleteLater();
 }
 
@@ -988,8 +958,10 @@ void MainWindow::pushPrivacySettingsToAllTabs()
 {
     const QJsonObject settings = dataManager->getSettings();
     for (int i = 0; i < tabWidget->count(); ++i) {
-        if (auto *tab = qobject_cast<BrowserWindow *>(tabWidget->widget(i)))
+        if (auto *tab = qobject_cast<BrowserWindow *>(tabWidget->widget(i))) {
             tab->privacy()->applySettings(settings);
+            WebSettingsApplier::apply(tab->webView()->page()->profile()->settings(), settings);
+        }
     }
 }
 
@@ -1287,6 +1259,12 @@ void MainWindow::onDuplicateTab(int index)
 void MainWindow::setupVPN()
 {
     connect(vpnManager, &VPNManager::statusChanged, this, &MainWindow::onVPNStatusChanged);
+    // A tunnel that blinked (traffic stopped, the drop never confirmed) lets
+    // the pages refused meanwhile go where they were headed.
+    connect(vpnManager, &VPNManager::trafficAllowedChanged, this, [this](bool allowed) {
+        if (allowed && vpnManager->isConnected())
+            updateVPNStatus();
+    });
     // The main window alone reports what the VPN manager has to say.
     if (isPrivate())
         return;

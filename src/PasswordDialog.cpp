@@ -1,6 +1,8 @@
 #include "PasswordDialog.h"
 
 #include "DataManager.h"
+#include "ImportFile.h"
+#include "PasswordCsv.h"
 #include "PlainMessageBox.h"
 #include "RecordTable.h"
 #include "StoreFile.h"
@@ -15,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -24,6 +27,19 @@
 namespace {
 const QString kMask = QStringLiteral("\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022");
 const QString kFilter = QStringLiteral("JSON Files (*.json)");
+const QString kCsvFilter = QStringLiteral("CSV Files (*.csv)");
+const QString kImportFilter = QStringLiteral("Password files (*.json *.csv);;All files (*)");
+}
+
+QString PasswordDialog::storageNote()
+{
+    return QStringLiteral("🔒 Saved passwords are kept on this computer, obfuscated, not encrypted: "
+                          "anyone with access to your files can read them.");
+}
+
+QString PasswordDialog::csvImportSummary(int imported, int skipped)
+{
+    return QStringLiteral("Imported %1 passwords (%2 skipped)").arg(imported).arg(skipped);
 }
 
 PasswordDialog::PasswordDialog(DataManager *dataManager, QWidget *parent)
@@ -52,7 +68,9 @@ QString PasswordDialog::chooseWithFileDialog(QWidget *parent, const QString &cap
 void PasswordDialog::setupUI()
 {
     auto *layout = new QVBoxLayout(this);
-    auto *note = new QLabel(QStringLiteral("🔒 Your passwords are encrypted and stored locally."), this);
+    auto *note = new QLabel(storageNote(), this);
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
     note->setStyleSheet(QStringLiteral("color: #0078d4; padding: 8px;"));
     layout->addWidget(note);
 
@@ -85,7 +103,12 @@ void PasswordDialog::setupUI()
     connect(m_editButton, &QPushButton::clicked, this, &PasswordDialog::onEditPassword);
     connect(m_deleteButton, &QPushButton::clicked, this, &PasswordDialog::onDeletePassword);
     connect(m_showButton, &QPushButton::clicked, this, &PasswordDialog::onShowPassword);
-    connect(m_exportButton, &QPushButton::clicked, this, &PasswordDialog::onExportPasswords);
+    auto *exportMenu = new QMenu(m_exportButton);
+    connect(exportMenu->addAction(QStringLiteral("OrvexBrowser file (JSON, passwords obfuscated)...")),
+            &QAction::triggered, this, &PasswordDialog::onExportPasswords);
+    connect(exportMenu->addAction(QStringLiteral("For other browsers (CSV, passwords in plain text)...")),
+            &QAction::triggered, this, &PasswordDialog::onExportPasswordsCsv);
+    m_exportButton->setMenu(exportMenu);
     connect(m_importButton, &QPushButton::clicked, this, &PasswordDialog::onImportPasswords);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -231,24 +254,25 @@ void PasswordDialog::onImportPasswords()
     if (!m_data)
         return;
     const QString path = m_chooseFile(this, QStringLiteral("Import Passwords"),
-                                      QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), kFilter, false);
+                                      QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+                                      kImportFilter, false);
     if (path.isEmpty())
         return;
     auto fail = [this](const QString &reason) {
         PlainMessageBox::warning(this, QStringLiteral("Import"), QStringLiteral("Import failed: %1").arg(reason));
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(file.errorString());
+    QByteArray bytes;
+    QString error;
+    if (!ImportFile::read(path, maxImportBytes, &bytes, &error)) {
+        fail(error);
         return;
     }
-    if (file.size() > maxImportBytes) {
-        fail(QStringLiteral("the file is too large"));
-        return;
-    }
-    const QByteArray bytes = file.read(maxImportBytes + 1);
-    if (bytes.size() > maxImportBytes) {
-        fail(QStringLiteral("the file is too large"));
+    if (!PasswordCsv::looksLikeJson(bytes)) {
+        if (bytes.size() > PasswordCsv::maxFileBytes) {
+            fail(QStringLiteral("the file is larger than %1").arg(ImportFile::sizeText(PasswordCsv::maxFileBytes)));
+            return;
+        }
+        importCsv(bytes);
         return;
     }
     const ImportResult result = parseImport(bytes);
@@ -269,4 +293,46 @@ void PasswordDialog::onImportPasswords()
                        .arg(result.skipped)
                        .arg(result.skipped + result.entries.size());
     PlainMessageBox::information(this, QStringLiteral("Import"), message);
+}
+
+void PasswordDialog::importCsv(const QByteArray &bytes)
+{
+    const PasswordCsv::ParseResult result = PasswordCsv::parse(bytes);
+    if (!result.ok) {
+        PlainMessageBox::warning(this, QStringLiteral("Import"), QStringLiteral("Import failed: %1").arg(result.error));
+        return;
+    }
+    // As the JSON import: the same website and user name replaces the stored login.
+    m_data->addPasswords(result.logins);
+    updateTable();
+    PlainMessageBox::information(this, QStringLiteral("Import"),
+         csvImportSummary(int(result.logins.size()), result.skipped));
+}
+
+void PasswordDialog::onExportPasswordsCsv()
+{
+    if (!m_data)
+        return;
+    const QString title = QStringLiteral("Export Passwords");
+    QMessageBox confirm(QMessageBox::Warning, title,
+                        QStringLiteral("The CSV file holds your passwords in plain text: anyone who can read the "
+                                       "file can use them. Delete it once the other browser has imported it.\n\n"
+                                       "Export anyway?"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+    confirm.setDefaultButton(QMessageBox::No);
+    if (confirm.exec() != QMessageBox::Yes)
+        return;
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString path = m_chooseFile(this, title, dir + QStringLiteral("/passwords.csv"), kCsvFilter, true);
+    if (path.isEmpty())
+        return;
+    int written = 0;
+    // Private to the user from the first byte, written whole or not at all.
+    if (!StoreFile::write(path, PasswordCsv::write(m_data->getPasswords(), &written), StoreFile::Access::Secret)) {
+        PlainMessageBox::warning(this, QStringLiteral("Export"),
+             QStringLiteral("Export failed: could not write %1").arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    PlainMessageBox::information(this, QStringLiteral("Export"),
+         QStringLiteral("Exported %1 passwords to %2").arg(written).arg(QDir::toNativeSeparators(path)));
 }

@@ -9,7 +9,8 @@ class QPushButton;
 class QTableWidget;
 
 // The saved website logins: add, change the password, delete, reveal one,
-// export to and import from a JSON file (passwords stay obfuscated there).
+// export to and import from a JSON file (passwords stay obfuscated there),
+// import the CSV exports of other browsers and export a CSV they import.
 class PasswordDialog : public QDialog
 {
     Q_OBJECT
@@ -32,6 +33,10 @@ public:
 
     static constexpr qint64 maxImportBytes = 16 * 1024 * 1024;
 
+    static QString storageNote();
+    // "Imported N passwords (M skipped)".
+    static QString csvImportSummary(int imported, int skipped);
+
     explicit PasswordDialog(DataManager *dataManager, QWidget *parent = nullptr);
 
     // Replaces the file dialogs (tests); an empty chooser restores them.
@@ -53,13 +58,15 @@ public Q_SLOTS:
     void onEditPassword();
     void onDeletePassword();
     void onShowPassword();
-    void onExportPasswords();
-    void onImportPasswords();
+    void onExportPasswords(); // the store's JSON form
+    void onExportPasswordsCsv(); // the Chromium CSV form, after a warning
+    void onImportPasswords(); // JSON or CSV, told apart by the content
 
 private:
     void setupUI();
     void loadPasswords();
     void updateTable();
+    void importCsv(const QByteArray &bytes);
     static QString chooseWithFileDialog(QWidget *parent, const QString &caption, const QString &dir,
                                         const QString &filter, bool save);
 

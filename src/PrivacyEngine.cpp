@@ -164,8 +164,6 @@ void PrivacyEngine::applyPrivacySettings(QWebEngineView *view)
     if (!view)
         return;
     QWebEngineSettings *settings = view->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);

@@ -1,5 +1,7 @@
 #include "RecordTable.h"
 
+#include "Theme.h"
+
 #include <QHeaderView>
 #include <QTableWidget>
 
@@ -11,9 +13,6 @@ QTableWidget *RecordTable::create(const QStringList &headers, QAbstractItemView:
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(mode);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setStyleSheet(QStringLiteral(
-        "QTableWidget { background: #1e1e1e; color: white; gridline-color: #404040; }"
-        "QTableWidget::item { padding: 8px; }"
-        "QHeaderView::section { background: #2d2d2d; color: white; padding: 8px; }"));
+    table->setStyleSheet(Theme::recordTableStyleSheet());
     return table;
 }

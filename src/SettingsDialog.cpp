@@ -3,6 +3,7 @@
 #include "DataManager.h"
 #include "PrivacyEngine.h"
 #include "SearchManager.h"
+#include "WebSettingsApplier.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,8 +12,10 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -26,6 +29,21 @@ const Setter kSetters[] = {
     &PrivacyEngine::setBlockGeolocation, &PrivacyEngine::setBlockNotifications,
 };
 constexpr int kContentSwitches = 6; // the rest are permissions
+
+// settings.json keys of the appearance and engine switches (see WebSettingsApplier).
+const QString kFontSize = QStringLiteral("fontSize");
+const QString kJavaScript = QStringLiteral("enableJavaScript");
+const QString kPlugins = QStringLiteral("enablePlugins");
+const QString kHardwareAcceleration = QStringLiteral("hardwareAcceleration");
+const char *const kFontSizes[] = {"small", "medium", "large"};
+
+QLabel *noteLabel(const QString &text)
+{
+    auto *label = new QLabel(text);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
 }
 
 SettingsDialog::SettingsDialog(DataManager *dataManager, PrivacyEngine *privacy, SearchManager *searchManager,
@@ -37,6 +55,8 @@ SettingsDialog::SettingsDialog(DataManager *dataManager, PrivacyEngine *privacy,
 {
     setWindowTitle(QStringLiteral("Settings"));
     setMinimumSize(600, 500);
+    m_defaultBrowser = new DefaultBrowser(this);
+    connect(m_defaultBrowser, &DefaultBrowser::finished, this, &SettingsDialog::onDefaultBrowserAnswer);
     setupUI();
     loadSettings();
 }
@@ -68,6 +88,35 @@ int SettingsDialog::themeIndex(const QJsonObject &settings)
     return 2;
 }
 
+int SettingsDialog::fontSizeIndex(const QJsonObject &settings)
+{
+    const QString size = settings.value(kFontSize).toString();
+    if (size == QLatin1String("small"))
+        return 0;
+    if (size == QLatin1String("large"))
+        return 2;
+    return 1;
+}
+
+QString SettingsDialog::engineUrlProblem(const QString &url)
+{
+    const QString trimmed = url.trimmed();
+    if (!trimmed.contains(QLatin1String("%s")))
+        return QStringLiteral("The address must hold %s where the search terms go, "
+                              "for example https://duckduckgo.com/?q=%s");
+    // The placeholder as a query would fill it: the address must be a web
+    // address with a host, and the terms must not become part of the host.
+    QString sample = trimmed;
+    sample.replace(QLatin1String("%s"), QLatin1String("orvexsearchterms"));
+    const QUrl parsed(sample, QUrl::TolerantMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return QStringLiteral("The address must be a web address beginning with http:// or https://.");
+    if (parsed.host().isEmpty() || parsed.host().contains(QLatin1String("orvexsearchterms"), Qt::CaseInsensitive))
+        return QStringLiteral("The address must name the search site's host, with %s after it.");
+    return QString();
+}
+
 QCheckBox *SettingsDialog::privacyCheckBox(const QString &key) const
 {
     const auto &switches = privacySwitches();
@@ -83,6 +132,28 @@ void SettingsDialog::setupUI()
     auto *layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
     layout->addWidget(m_tabs);
+
+    // General
+    auto *generalPage = new QWidget;
+    auto *generalLayout = new QVBoxLayout(generalPage);
+    auto *defaultGroup = new QGroupBox(QStringLiteral("Default Browser"));
+    auto *defaultLayout = new QVBoxLayout(defaultGroup);
+    // Plain text: the status may quote the tool's own error output.
+    m_defaultStatus = new QLabel(QStringLiteral("Checking whether OrvexBrowser is your default web browser…"));
+    m_defaultStatus->setTextFormat(Qt::PlainText);
+    m_defaultStatus->setWordWrap(true);
+    m_defaultStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_makeDefaultButton = new QPushButton(QStringLiteral("Make default"));
+    m_makeDefaultButton->setEnabled(false);
+    auto *defaultRow = new QHBoxLayout;
+    defaultRow->addWidget(m_makeDefaultButton);
+    defaultRow->addStretch();
+    defaultLayout->addWidget(m_defaultStatus);
+    defaultLayout->addLayout(defaultRow);
+    generalLayout->addWidget(defaultGroup);
+    generalLayout->addStretch();
+    m_tabs->addTab(generalPage, QStringLiteral("General"));
+    connect(m_makeDefaultButton, &QPushButton::clicked, this, &SettingsDialog::onMakeDefault);
 
     // Privacy
     auto *privacyPage = new QWidget;
@@ -139,6 +210,9 @@ void SettingsDialog::setupUI()
     appearanceForm->addRow(QStringLiteral("Theme:"), m_themeBox);
     appearanceForm->addRow(QStringLiteral("Font Size:"), m_fontSizeBox);
     appearanceLayout->addLayout(appearanceForm);
+    appearanceLayout->addWidget(noteLabel(QStringLiteral(
+        "The theme changes the browser's colours at once; web pages are asked for the matching "
+        "light or dark style from the next start of OrvexBrowser.")));
     appearanceLayout->addStretch();
     m_tabs->addTab(appearancePage, QStringLiteral("Appearance"));
 
@@ -150,9 +224,15 @@ void SettingsDialog::setupUI()
     m_hardwareAcceleration = new QCheckBox(QStringLiteral("Hardware Acceleration"));
     m_javaScript = new QCheckBox(QStringLiteral("Enable JavaScript"));
     m_plugins = new QCheckBox(QStringLiteral("Enable Plugins"));
+    m_plugins->setToolTip(QStringLiteral("The built-in PDF viewer"));
     performanceLayout->addWidget(m_hardwareAcceleration);
+    performanceLayout->addWidget(noteLabel(QStringLiteral(
+        "Hardware acceleration changes apply the next time OrvexBrowser starts.")));
     performanceLayout->addWidget(m_javaScript);
     performanceLayout->addWidget(m_plugins);
+    performanceLayout->addWidget(noteLabel(QStringLiteral(
+        "JavaScript and plugins (the built-in PDF viewer) change in every tab at once; "
+        "pages already open follow when they load again.")));
     advancedLayout->addWidget(performance);
     advancedLayout->addStretch();
     m_tabs->addTab(advancedPage, QStringLiteral("Advanced"));
@@ -177,6 +257,11 @@ void SettingsDialog::loadSettings()
         m_privacyBoxes.at(i)->setChecked(value.isBool() ? value.toBool() : true);
     }
     m_themeBox->setCurrentIndex(themeIndex(settings));
+    m_fontSizeBox->setCurrentIndex(fontSizeIndex(settings));
+    const WebSettingsApplier::Values web = WebSettingsApplier::fromSettings(settings);
+    m_hardwareAcceleration->setChecked(web.hardwareAcceleration);
+    m_javaScript->setChecked(web.javaScript);
+    m_plugins->setChecked(web.plugins);
 
     // Show the engine in use, so "Save" keeps it.
     if (m_search) {
@@ -188,11 +273,16 @@ void SettingsDialog::loadSettings()
 
 void SettingsDialog::saveSettings()
 {
-    QJsonObject settings;
+    // Other features keep their own keys in the same object.
+    QJsonObject settings = m_data ? m_data->getSettings() : QJsonObject();
     const auto &switches = privacySwitches();
     for (int i = 0; i < switches.size(); ++i)
         settings.insert(switches.at(i).first, m_privacyBoxes.at(i)->isChecked());
     settings.insert(QStringLiteral("theme"), m_themeBox->currentText().toLower());
+    settings.insert(kFontSize, QString::fromLatin1(kFontSizes[qBound(0, m_fontSizeBox->currentIndex(), 2)]));
+    settings.insert(kHardwareAcceleration, m_hardwareAcceleration->isChecked());
+    settings.insert(kJavaScript, m_javaScript->isChecked());
+    settings.insert(kPlugins, m_plugins->isChecked());
     if (m_data)
         m_data->setSettings(settings);
     if (m_privacy) {
@@ -222,8 +312,10 @@ void SettingsDialog::onAddEngine()
     const QString title = QStringLiteral("Add Search Engine");
     const QString name = QInputDialog::getText(this, title, QStringLiteral("Name:"));
     const QString keyword = QInputDialog::getText(this, title, QStringLiteral("Keyword:"));
-    const QString url = QInputDialog::getText(this, title, QStringLiteral("URL (use %s for query):"));
+    const QString url = QInputDialog::getText(this, title, QStringLiteral("URL (use %s for query):")).trimmed();
     if (name.isEmpty() || keyword.isEmpty() || url.isEmpty() || !m_search)
+        return;
+    if (!acceptEngineUrl(title, url))
         return;
     m_search->addEngine(SearchEngine(name, keyword, url, false));
     m_engineBox->addItem(name, keyword);
@@ -251,8 +343,10 @@ void SettingsDialog::onEditEngine()
     const QString name = QInputDialog::getText(this, title, QStringLiteral("Name:"), QLineEdit::Normal, engine.name);
     const QString keyword = QInputDialog::getText(this, title, QStringLiteral("Keyword:"), QLineEdit::Normal, engine.keyword);
     const QString url = QInputDialog::getText(this, title, QStringLiteral("URL (use %s for query):"),
-                                              QLineEdit::Normal, engine.url);
+                                              QLineEdit::Normal, engine.url).trimmed();
     if (name.isEmpty() || keyword.isEmpty() || url.isEmpty())
+        return;
+    if (!acceptEngineUrl(title, url))
         return;
     const bool wasDefault = m_search->defaultKeyword() == oldKeyword;
     m_search->updateEngine(oldKeyword, SearchEngine(name, keyword, url, engine.isDefault));
@@ -271,4 +365,38 @@ void SettingsDialog::onRemoveEngine()
         return;
     m_search->removeEngine(keyword);
     m_engineBox->removeItem(index);
+}
+
+bool SettingsDialog::acceptEngineUrl(const QString &title, const QString &url)
+{
+    const QString problem = engineUrlProblem(url);
+    if (problem.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Warning, title, problem, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return false;
+}
+
+void SettingsDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (m_checkedDefault)
+        return;
+    m_checkedDefault = true;
+    m_defaultBrowser->check();
+}
+
+void SettingsDialog::onMakeDefault()
+{
+    m_makeDefaultButton->setEnabled(false);
+    m_defaultStatus->setText(QStringLiteral("Making OrvexBrowser your default web browser…"));
+    m_defaultBrowser->makeDefault();
+}
+
+void SettingsDialog::onDefaultBrowserAnswer(const DefaultBrowser::Outcome &outcome)
+{
+    m_defaultStatus->setText(outcome.message);
+    // Offered again after a failure: the cause (a missing tool) may be gone.
+    m_makeDefaultButton->setEnabled(outcome.state != DefaultBrowser::State::IsDefault);
 }

@@ -301,6 +301,71 @@ private Q_SLOTS:
         run(u"print"_s);
         QCOMPARE(window->statusBar()->currentMessage(), u"Printing failed: no private folder for the file"_s);
     }
+
+    // Import and export from the palette: the manager opens with the real file
+    // dialog over it; imported bookmarks reach the store and the address bar.
+    void importAndExportFromThePalette()
+    {
+        const QString in = env->dir.downloadDir() + u"/from-chrome.html"_s;
+        QFile file(in);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n"
+                   "<DT><A HREF=\"https://imported.example/\" ADD_DATE=\"1700000000\">Q&amp;A Page</A>\n"
+                   "<DT><A HREF=\"javascript:alert(1)\">Bookmarklet</A>\n</DL><p>\n");
+        file.close();
+        startWindow();
+        QStringList messages;
+        QStringList managers;
+        QString saveTo;
+        // Answers whatever modal window is up, as a person would.
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
+                chooser->selectFile(saveTo.isEmpty() ? in : saveTo);
+                QMetaObject::invokeMethod(chooser, "accept");
+            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                messages << box->text();
+                (box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok) : box->button(QMessageBox::No))->click();
+            } else if (auto *dialog = qobject_cast<QDialog *>(modal); dialog && !messages.isEmpty()) {
+                managers << QString::fromLatin1(dialog->metaObject()->className());
+                dialog->accept();
+            }
+        });
+        driver.start(20);
+        run(u"import bookmarks"_s);
+        QCOMPARE(messages, QStringList{u"Imported 1 bookmarks (1 skipped)"_s});
+        QCOMPARE(managers, QStringList{u"BookmarksDialog"_s});
+        QCOMPARE(window->data()->getBookmarks().size(), 1);
+        const auto *completions = qobject_cast<QStringListModel *>(window->addressBar()->completer()->model());
+        QVERIFY(completions->stringList().contains(u"https://imported.example/"_s));
+        // The bookmarks menu shows the title as written, "&" included.
+        driver.stop();
+        QStringList menuTexts;
+        ModalAnswerer::answer([&](QWidget *popup) {
+            for (QAction *action : popup->actions())
+                menuTexts << action->text();
+            popup->close();
+        });
+        window->onBookmarks();
+        QCOMPARE(menuTexts.first(), u"Q&&A Page"_s);
+        driver.start(20);
+
+        messages.clear();
+        managers.clear();
+        saveTo = env->dir.downloadDir() + u"/out.html"_s;
+        run(u"export bookmarks"_s);
+        QCOMPARE(messages, QStringList{u"Exported 1 bookmarks to "_s + saveTo});
+        QVERIFY(QFile::exists(saveTo));
+
+        // The CSV export warns first; declining writes nothing.
+        messages.clear();
+        managers.clear();
+        run(u"export passwords"_s);
+        QCOMPARE(managers, QStringList{u"PasswordDialog"_s});
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages.first().startsWith(u"The CSV file holds your passwords in plain text"_s));
+    }
 };
 
 int main(int argc, char **argv)

@@ -84,8 +84,15 @@ else
     cat "$work/dfv.log"; fail "desktop-file-validate"
 fi
 key() { sed -n "s/^$1=//p" "$desktop" | head -n 1; }
-[ "$(key Exec)" = "orvexbrowser" ] && pass "Exec=orvexbrowser (no URL field codes)" \
-    || fail "Exec is '$(key Exec)', expected 'orvexbrowser'"
+# %U: links from other applications arrive as arguments (the default browser).
+[ "$(key Exec)" = "orvexbrowser %U" ] && pass "Exec=orvexbrowser %U" \
+    || fail "Exec is '$(key Exec)', expected 'orvexbrowser %U'"
+for mime in x-scheme-handler/http x-scheme-handler/https text/html application/xhtml+xml; do
+    case ";$(key MimeType)" in
+        *";$mime;"*) pass "MimeType has $mime" ;;
+        *) fail "MimeType lacks $mime: '$(key MimeType)'" ;;
+    esac
+done
 [ "$(key Icon)" = "$app_id" ] && pass "Icon names the installed icon" \
     || fail "Icon is '$(key Icon)', expected '$app_id'"
 [ "$(key StartupWMClass)" = "OrvexBrowser" ] && pass "StartupWMClass=OrvexBrowser" \
@@ -124,7 +131,7 @@ for d in libqt6webenginecore6 libqt6webenginecore6-bin libqt6widgets6 iproute2; 
     fi
 done
 recommends=$(field Recommends)
-for r in openvpn wireguard-tools fonts-noto-color-emoji; do
+for r in openvpn wireguard-tools fonts-noto-color-emoji xdg-utils; do
     case ", $recommends," in *", $r,"*) pass "Recommends has $r" ;; *) fail "Recommends lacks $r: $recommends" ;; esac
 done
 [ "$(field Section)" = "web" ] && pass "Section web" || fail "Section is '$(field Section)'"
