@@ -3,6 +3,7 @@
 #include "DevTools.h"
 #include "ErrorPage.h"
 #include "FaviconManager.h"
+#include "PageScript.h"
 #include "PrivacyEngine.h"
 #include "PrivateConfigFile.h"
 #include "PrivateFolder.h"
@@ -476,14 +477,7 @@ void BrowserWindow::onFaviconLoaded(const QUrl &pageUrl, const QPixmap &icon)
 
 QString BrowserWindow::readerModeScript()
 {
-    return QStringLiteral(R"JS((function() {
-    var style = document.createElement('style');
-    style.textContent = 'body { max-width: 800px; margin: 0 auto; padding: 20px; font-family: Georgia, serif; line-height: 1.6; }'
-        + ' nav, aside, .sidebar, .ad, .advertisement, [class*="ad-"], [id*="ad-"], header, footer, .header, .footer,'
-        + ' .navigation, .nav, .social-share, .share-buttons, .comments, .comment-section { display: none !important; }'
-        + ' article, main, .content, .post, .article { width: 100% !important; max-width: none !important; }';
-    document.head.appendChild(style);
-})();)JS");
+    return PageScript::source(QStringLiteral("readermode.js"));
 }
 
 QString BrowserWindow::vpnWarningHtml()

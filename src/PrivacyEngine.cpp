@@ -1,5 +1,6 @@
 #include "PrivacyEngine.h"
 
+#include "PageScript.h"
 #include "PlainMessageBox.h"
 #include "RequestInterceptor.h"
 
@@ -24,24 +25,6 @@ QList<ProfileSlot> &profileSlots()
 {
     static QList<ProfileSlot> registry;
     return registry;
-}
-
-QString jsArray(const QStringList &entries)
-{
-    QStringList quoted;
-    quoted.reserve(entries.size());
-    for (const QString &entry : entries)
-        quoted.append(QStringLiteral("\"%1\"").arg(entry));
-    return quoted.join(QStringLiteral(", "));
-}
-
-QString jsStringLiteral(const QString &text)
-{
-    QString out = text;
-    out.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    out.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    out.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    return QLatin1Char('"') + out + QLatin1Char('"');
 }
 
 bool boolOrTrue(const QJsonObject &settings, const QString &key)
@@ -196,14 +179,8 @@ void PrivacyEngine::insertEnabledScripts(QWebEngineView *view)
     if (cookieBlocking)
         injectCookieBlocking(view);
     if (blockFonts) {
-        const QString source = QStringLiteral(R"JS((function () {
-    'use strict';
-    const style = document.createElement('style');
-    style.textContent = %1;
-    const target = document.head || document.documentElement;
-    if (target)
-        target.appendChild(style);
-})();)JS").arg(jsStringLiteral(getFontBlockingCSS()));
+        const QString source = PageScript::fill(QStringLiteral("stylesheet.js"),
+                                                {{QStringLiteral("STYLE_SHEET"), PageScript::string(getFontBlockingCSS())}});
         insertScript(view, source, QWebEngineScript::DocumentReady);
     }
 }
@@ -488,123 +465,17 @@ void PrivacyEngine::onFeaturePermissionRequested(QWebEnginePage *page, const QUr
                                         : QWebEnginePage::PermissionDeniedByUser);
 }
 
-// The observers fall back to the document itself: at document creation there
-// is neither a body nor a root element yet to observe.
 QString PrivacyEngine::getAdBlockingJS() const
 {
-    return QStringLiteral(R"JS((function () {
-    'use strict';
-    const adPatterns = [%1];
-    // One compiled alternation instead of a scan per pattern: every element
-    // of the page passes through here while it is parsed.
-    const adExpression = new RegExp(adPatterns.map(function (pattern) {
-        return pattern.replace(/[.*+?^${}()|[\]\\\/]/g, '\\$&');
-    }).join('|'));
-
-    function matchesAny(text) {
-        return adExpression.test(text);
-    }
-
-    function attributeMatches(value) {
-        return !!value && matchesAny(String(value).toLowerCase());
-    }
-
-    // No pattern holds a blank, so testing the values one by one finds what
-    // testing them joined by blanks would.
-    function isAdElement(element) {
-        if (!element)
-            return false;
-        return attributeMatches(element.className) || attributeMatches(element.id)
-            || attributeMatches(element.src) || attributeMatches(element.href);
-    }
-
-    function removeAds() {
-        document.querySelectorAll('*').forEach(function (element) {
-            if (isAdElement(element)) {
-                if (element.style) {
-                    element.style.display = 'none';
-                    element.style.visibility = 'hidden';
-                }
-                element.remove();
-            }
-        });
-        document.querySelectorAll('iframe').forEach(function (frame) {
-            if (matchesAny(frame.src || ''))
-                frame.remove();
-        });
-    }
-
-    removeAds();
-    if (document.readyState === 'loading')
-        document.addEventListener('DOMContentLoaded', removeAds);
-
-    const observer = new MutationObserver(function (mutations) {
-        mutations.forEach(function (mutation) {
-            mutation.addedNodes.forEach(function (node) {
-                if (node.nodeType === 1 && isAdElement(node))
-                    node.remove();
-            });
-        });
-    });
-    observer.observe(document.body || document.documentElement || document,
-                     { childList: true, subtree: true });
-
-    const savedFetch = window.fetch;
-    window.fetch = function (...args) {
-        if (typeof args[0] === 'string' && matchesAny(args[0]))
-            return Promise.resolve(new Response('', { status: 200 }));
-        return savedFetch.apply(window, args);
-    };
-})();)JS").arg(jsArray(adPatterns));
+    return PageScript::fill(QStringLiteral("adblocking.js"), {{QStringLiteral("AD_PATTERNS"), PageScript::array(adPatterns)}});
 }
 
 QString PrivacyEngine::getTrackingProtectionJS() const
 {
-    return QStringLiteral(R"JS((function () {
-    'use strict';
-    const trackingDomains = [%1];
-
-    function isTrackingDomain(url) {
-        if (!url)
-            return false;
-        const lower = String(url).toLowerCase();
-        return trackingDomains.some(function (domain) { return lower.indexOf(domain) !== -1; });
-    }
-
-    function blockTracking() {
-        ['script', 'img', 'iframe'].forEach(function (tag) {
-            Array.from(document.getElementsByTagName(tag)).forEach(function (element) {
-                if (element.src && isTrackingDomain(element.src))
-                    element.remove();
-            });
-        });
-    }
-
-    blockTracking();
-
-    const observer = new MutationObserver(function (mutations) {
-        mutations.forEach(function (mutation) {
-            mutation.addedNodes.forEach(function (node) {
-                if (node.nodeType === 1
-                        && (node.tagName === 'SCRIPT' || node.tagName === 'IMG' || node.tagName === 'IFRAME')
-                        && node.src && isTrackingDomain(node.src))
-                    node.remove();
-            });
-        });
-    });
-    observer.observe(document.body || document.documentElement || document,
-                     { childList: true, subtree: true });
-
-    const savedFetch = window.fetch;
-    window.fetch = function (...args) {
-        if (typeof args[0] === 'string' && isTrackingDomain(args[0]))
-            return Promise.reject(new Error('Tracking blocked'));
-        return savedFetch.apply(window, args);
-    };
-})();)JS").arg(jsArray(trackerDomains));
+    return PageScript::fill(QStringLiteral("trackingprotection.js"),
+                            {{QStringLiteral("TRACKER_DOMAINS"), PageScript::array(trackerDomains)}});
 }
 
-// An empty canvas is left alone: reading its pixels would throw.
 void PrivacyEngine::setFingerprintSessionKey(const QByteArray &key)
 {
     fingerprintSessionKey() = key;
@@ -622,197 +493,19 @@ QByteArray &PrivacyEngine::fingerprintSessionKey()
 
 QString PrivacyEngine::getFingerprintProtectionJS() const
 {
-    // Canvas read-backs (toDataURL, toBlob, getImageData) change by one step
-    // in one colour channel of most opaque pixels, chosen from a key of this
-    // run of the browser, the site, and each pixel's place and colour. The
-    // same canvas reads the same all session long, so a page can't average
-    // the change away; another session or another site reads differently.
-    // The page's own canvas is never changed: toDataURL and toBlob work on a
-    // copy, getImageData on the data it returns.
-    return QStringLiteral(R"JS((function () {
-    'use strict';
-    const sessionKey = '%1';
-    const savedToDataURL = HTMLCanvasElement.prototype.toDataURL;
-    const savedToBlob = HTMLCanvasElement.prototype.toBlob;
-    const context2d = CanvasRenderingContext2D.prototype;
-    const savedGetImageData = context2d.getImageData;
-    const savedPutImageData = context2d.putImageData;
-    const savedDrawImage = context2d.drawImage;
-    const savedCreateElement = Document.prototype.createElement;
-
-    let siteSeed = 0x811c9dc5;
-    const site = sessionKey + '|' + location.hostname;
-    for (let i = 0; i < site.length; ++i)
-        siteSeed = Math.imul(siteSeed ^ site.charCodeAt(i), 0x01000193);
-
-    function mix(h, value) {
-        h = Math.imul(h ^ value, 0x5bd1e995);
-        return h ^ (h >>> 15);
-    }
-
-    // left, top: where the data sits in the canvas.
-    function disguise(imageData, left, top) {
-        const data = imageData.data, width = imageData.width;
-        for (let i = 0; i < data.length; i += 4) {
-            // Only opaque pixels: the others would lose the step to premultiplied alpha.
-            if (data[i + 3] !== 255)
-                continue;
-            const p = i >> 2;
-            let h = mix(mix(mix(siteSeed, left + p % width), top + Math.floor(p / width)),
-                        (data[i] << 16) | (data[i + 1] << 8) | data[i + 2]);
-            h = Math.imul(h ^ (h >>> 13), 0xc2b2ae35) >>> 0;
-            if ((h & 3) === 0)
-                continue;
-            const step = (h & 4) ? 1 : -1;
-            const at = i + (h >>> 3) % 3;
-            const moved = data[at] + step;
-            data[at] = moved < 0 || moved > 255 ? data[at] - step : moved;
-        }
-        return imageData;
-    }
-
-    // Null when the canvas is empty or can't be read (cross-origin content):
-    // the page's call then runs on the canvas itself and fails as it would.
-    function disguisedCopy(canvas) {
-        const width = canvas.width, height = canvas.height;
-        if (!width || !height)
-            return null;
-        try {
-            const copy = savedCreateElement.call(document, 'canvas');
-            copy.width = width;
-            copy.height = height;
-            const context = copy.getContext('2d');
-            savedDrawImage.call(context, canvas, 0, 0);
-            savedPutImageData.call(context, disguise(savedGetImageData.call(context, 0, 0, width, height), 0, 0), 0, 0);
-            return copy;
-        } catch (e) {
-            return null;
-        }
-    }
-
-    HTMLCanvasElement.prototype.toDataURL = function () {
-        return savedToDataURL.apply(disguisedCopy(this) || this, arguments);
-    };
-    HTMLCanvasElement.prototype.toBlob = function () {
-        return savedToBlob.apply(disguisedCopy(this) || this, arguments);
-    };
-    context2d.getImageData = function (sx, sy, sw, sh) {
-        const imageData = savedGetImageData.apply(this, arguments);
-        // A negative width or height reads towards the left or top.
-        return disguise(imageData, Math.floor(sw < 0 ? sx + sw : sx), Math.floor(sh < 0 ? sy + sh : sy));
-    };
-
-    if (window.WebGLRenderingContext) {
-        const savedGetParameter = WebGLRenderingContext.prototype.getParameter;
-        WebGLRenderingContext.prototype.getParameter = function (parameter) {
-            if (parameter === 37445)
-                return 'Intel Inc.';
-            if (parameter === 37446)
-                return 'Intel Iris OpenGL Engine';
-            return savedGetParameter.call(this, parameter);
-        };
-    }
-
-    Object.defineProperty(window.screen, 'width', { get: function () { return 1920; }, configurable: true });
-    Object.defineProperty(window.screen, 'height', { get: function () { return 1080; }, configurable: true });
-    Object.defineProperty(navigator, 'platform', { get: function () { return 'Linux x86_64'; }, configurable: true });
-    Object.defineProperty(navigator, 'hardwareConcurrency', { get: function () { return 4; }, configurable: true });
-
-    if (window.RTCPeerConnection) {
-        window.RTCPeerConnection = function () {
-            throw new Error('WebRTC blocked');
-        };
-    }
-
-    if (navigator.getBattery) {
-        navigator.getBattery = function () {
-            return Promise.resolve({ charging: true, chargingTime: 0, dischargingTime: Infinity, level: 1 });
-        };
-    }
-
-    if (navigator.permissions) {
-        const savedQuery = navigator.permissions.query.bind(navigator.permissions);
-        const denied = ['notifications', 'geolocation', 'camera', 'microphone'];
-        navigator.permissions.query = function (descriptor) {
-            if (descriptor && denied.indexOf(descriptor.name) !== -1)
-                return Promise.resolve({ state: 'denied' });
-            return savedQuery(descriptor);
-        };
-    }
-})();)JS").arg(QString::fromLatin1(fingerprintSessionKey().toHex()));
+    return PageScript::fill(QStringLiteral("fingerprintprotection.js"),
+                            {{QStringLiteral("SESSION_KEY"),
+                              PageScript::string(QString::fromLatin1(fingerprintSessionKey().toHex()))}});
 }
 
-// Storage may be unavailable (opaque origins, storage switched off): the
-// session storage hook is then skipped instead of failing the whole script.
 QString PrivacyEngine::getCookieBlockingJS() const
 {
-    return QStringLiteral(R"JS((function () {
-    'use strict';
-    const trackingDomains = [%1];
-    const BLOCK_ALL_COOKIES = %2;
-
-    function isTrackingDomain(domain) {
-        if (!domain)
-            return false;
-        const lower = String(domain).toLowerCase();
-        return trackingDomains.some(function (entry) { return lower.indexOf(entry) !== -1; });
-    }
-
-    const descriptor = Object.getOwnPropertyDescriptor(Document.prototype, 'cookie')
-        || Object.getOwnPropertyDescriptor(HTMLDocument.prototype, 'cookie');
-    if (descriptor && descriptor.set) {
-        Object.defineProperty(Document.prototype, 'cookie', {
-            configurable: true,
-            get: function () {
-                if (BLOCK_ALL_COOKIES)
-                    return '';
-                const cookies = descriptor.get.call(this);
-                return cookies.split(';').filter(function (cookie) {
-                    return !isTrackingDomain(cookie);
-                }).join(';');
-            },
-            set: function (value) {
-                if (BLOCK_ALL_COOKIES || isTrackingDomain(value))
-                    return;
-                descriptor.set.call(this, value);
-            }
-        });
-    }
-
-    function dropped(key, value) {
-        return BLOCK_ALL_COOKIES || isTrackingDomain(key) || isTrackingDomain(value);
-    }
-
-    const savedSetItem = Storage.prototype.setItem;
-    Storage.prototype.setItem = function (key, value) {
-        if (dropped(key, value))
-            return;
-        return savedSetItem.call(this, key, value);
-    };
-
-    try {
-        const storage = window.sessionStorage;
-        if (storage) {
-            const savedSessionSetItem = storage.setItem;
-            storage.setItem = function (key, value) {
-                if (dropped(key, value))
-                    return;
-                return savedSessionSetItem.call(storage, key, value);
-            };
-        }
-    } catch (e) {
-    }
-})();)JS").arg(jsArray(trackerDomains),
-              blockAllCookies ? QStringLiteral("true") : QStringLiteral("false"));
+    return PageScript::fill(QStringLiteral("cookieblocking.js"),
+                            {{QStringLiteral("TRACKER_DOMAINS"), PageScript::array(trackerDomains)},
+                             {QStringLiteral("BLOCK_ALL_COOKIES"), PageScript::boolean(blockAllCookies)}});
 }
 
 QString PrivacyEngine::getFontBlockingCSS() const
 {
-    return QStringLiteral(R"CSS(@font-face {
-    font-family: 'blocked' !important;
-}
-* {
-    font-family: -apple-system, BlinkMacSystemFont, 'Segoe UI', sans-serif !important;
-}
-)CSS");
+    return PageScript::source(QStringLiteral("fontblocking.css"));
 }
