@@ -1121,8 +1121,15 @@ qint32 FilterEngine::findException(QByteArrayView url, const Page &page, quint32
 
 QString FilterEngine::styleSheet(const Page &page) const
 {
+    const Hiding h = hiding(page);
+    return h.generic ? m_genericSheet + h.extra : h.extra;
+}
+
+FilterEngine::Hiding FilterEngine::hiding(const Page &page) const
+{
+    Hiding out;
     if (page.documentAllowed() || page.elemHideRule >= 0)
-        return {};
+        return out;
     const auto selectorOf = [this](const HideRule &h) {
         return QByteArrayView(m_selectors.constData() + h.selectorOffset, h.selectorLength);
     };
@@ -1155,18 +1162,17 @@ QString FilterEngine::styleSheet(const Page &page) const
         return !pageExceptions.contains(key) && !m_genericExceptions.contains(key);
     };
 
-    QString sheet;
     QList<QByteArrayView> extra;
     if (page.genericHideRule < 0) {
         if (pageExceptions.isEmpty()) {
-            sheet = m_genericSheet;
+            out.generic = !m_genericSheet.isEmpty();
         } else {
             QList<QByteArrayView> generic;
             for (const HideRule &h : m_hides) {
                 if (!h.exception && h.domainsCount == 0 && hidden(selectorOf(h)))
                     generic.append(selectorOf(h));
             }
-            appendSheet(sheet, generic);
+            appendSheet(out.extra, generic);
         }
         for (const qint32 id : m_genericWithExclusions) {
             const HideRule &rule = m_hides[size_t(id)];
@@ -1179,8 +1185,8 @@ QString FilterEngine::styleSheet(const Page &page) const
         if (hidden(selectorOf(m_hides[size_t(id)])))
             extra.append(selectorOf(m_hides[size_t(id)]));
     }
-    appendSheet(sheet, extra);
-    return sheet;
+    appendSheet(out.extra, extra);
+    return out;
 }
 
 // ---- reporting -------------------------------------------------------------------------

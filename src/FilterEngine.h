@@ -108,6 +108,19 @@ public:
     // page is allow-listed or its hiding is switched off by an exception.
     QString styleSheet(const Page &page) const;
 
+    // The same sheet in two parts, so that pages can share the big one: the
+    // generic sheet (genericStyleSheet(), the same for every page) when it
+    // applies unchanged, and what the page adds to it (or, when exceptions
+    // take selectors out of the generic part, the whole sheet).
+    struct Hiding {
+        bool generic = false;
+        QString extra;
+        bool operator==(const Hiding &other) const { return generic == other.generic && extra == other.extra; }
+        bool operator!=(const Hiding &other) const { return !(*this == other); }
+    };
+    Hiding hiding(const Page &page) const;
+    const QString &genericStyleSheet() const { return m_genericSheet; }
+
     // The rule's text as written, and the name of the list it came from.
     QString ruleText(qint32 rule) const;
     QString ruleList(qint32 rule) const;

@@ -344,9 +344,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("page");
         QTest::addColumn<QStringList>("hidden");
         QTest::addColumn<QStringList>("shown");
+        // Whether the page can take the generic sheet every page shares as
+        // it is (no exception of the page takes selectors out of it).
+        QTest::addColumn<bool>("sharesGeneric");
         const auto row = [](const char *name, const char *rules, const char *page, const QStringList &hidden,
-                            const QStringList &shown) {
-            QTest::newRow(name) << QString::fromUtf8(rules) << QString::fromUtf8(page) << hidden << shown;
+                            const QStringList &shown, bool sharesGeneric = true) {
+            QTest::newRow(name) << QString::fromUtf8(rules) << QString::fromUtf8(page) << hidden << shown << sharesGeneric;
         };
         const char *base = "##.ad-generic\nnews.example##.ad-news\n~news.example##.ad-elsewhere\ngoogle.*##.ad-google\n";
         row("generic and domain", base, "https://www.news.example/a", {u".ad-generic"_s, u".ad-news"_s},
@@ -357,14 +360,14 @@ private Q_SLOTS:
             "##.ad-generic\n##.ad-two\n#@#.ad-two\nnews.example##.ad-two", "https://news.example/", {u".ad-generic"_s},
             {u".ad-two"_s});
         row("domain exception", "##.ad-generic\n##.ad-two\nnews.example#@#.ad-two", "https://news.example/",
-            {u".ad-generic"_s}, {u".ad-two"_s});
+            {u".ad-generic"_s}, {u".ad-two"_s}, false);
         row("domain exception elsewhere", "##.ad-generic\n##.ad-two\nnews.example#@#.ad-two", "https://other.example/",
             {u".ad-generic"_s, u".ad-two"_s}, {});
         row("elemhide", "##.ad-generic\nnews.example##.ad-news\n@@||news.example^$elemhide", "https://news.example/", {},
-            {u".ad-generic"_s, u".ad-news"_s});
+            {u".ad-generic"_s, u".ad-news"_s}, false);
         row("generichide", "##.ad-generic\nnews.example##.ad-news\n@@||news.example^$generichide", "https://news.example/",
-            {u".ad-news"_s}, {u".ad-generic"_s});
-        row("document", "##.ad-generic\n@@||news.example^$document", "https://news.example/", {}, {u".ad-generic"_s});
+            {u".ad-news"_s}, {u".ad-generic"_s}, false);
+        row("document", "##.ad-generic\n@@||news.example^$document", "https://news.example/", {}, {u".ad-generic"_s}, false);
         row("injection refused", "##.ad-generic\n##a{}body{display:none", "https://news.example/", {u".ad-generic"_s},
             {u"body"_s});
     }
@@ -382,6 +385,12 @@ private Q_SLOTS:
             QVERIFY2(!sheet.contains(s), qPrintable(s + u" should not be in\n"_s + sheet));
         // Braces only from our own rule bodies.
         QCOMPARE(sheet.count(u'{'), sheet.count(u" { display: none !important; }"_s));
+        // Pages share the generic sheet; what they add holds the rest.
+        const FilterEngine::Hiding hiding = engine->hiding(engine->page(QUrl(page)));
+        QTEST(hiding.generic, "sharesGeneric");
+        QCOMPARE((hiding.generic ? engine->genericStyleSheet() : QString()) + hiding.extra, sheet);
+        for (const QString &s : shown)
+            QVERIFY(!hiding.generic || !engine->genericStyleSheet().contains(s));
     }
 
     // ---- compiled cache ------------------------------------------------------------
