@@ -1,8 +1,13 @@
 #include "PrivacyEngine.h"
 
+#include "ActiveFilters.h"
+#include "ElementHiding.h"
 #include "PageScript.h"
 #include "PlainMessageBox.h"
+#include "ProfileProtection.h"
+#include "PublicSuffix.h"
 #include "RequestInterceptor.h"
+#include "WebPage.h"
 
 #include <QRandomGenerator>
 #include <QWebEngineProfile>
@@ -11,21 +16,6 @@
 #include <QWebEngineView>
 
 namespace {
-
-// Live engines per profile, oldest first, and the one whose interceptor the
-// profile holds. A profile keeps only one interceptor, so when the installed
-// one's engine dies the newest remaining engine takes over at once.
-struct ProfileSlot {
-    QPointer<QWebEngineProfile> profile;
-    QList<PrivacyEngine *> engines;
-    PrivacyEngine *installed = nullptr;
-};
-
-QList<ProfileSlot> &profileSlots()
-{
-    static QList<ProfileSlot> registry;
-    return registry;
-}
 
 bool boolOrTrue(const QJsonObject &settings, const QString &key)
 {
@@ -88,11 +78,18 @@ PrivacyEngine::PrivacyEngine(QObject *parent)
 {
 }
 
-// Runs before the children (the interceptor among them) are deleted, so the
-// profile never holds a dangling or missing interceptor while tabs remain.
+// Runs before the children (the interceptor among them) are deleted: a page
+// that outlives its tab (a PDF still printing) must not keep a dangling
+// interceptor, and its requests go back to the profile's.
 PrivacyEngine::~PrivacyEngine()
 {
-    uninstallInterceptor();
+    for (const AppliedPage &entry : std::as_const(m_appliedPages)) {
+        if (!entry.page)
+            continue;
+        if (entry.page->profile())
+            ProfileProtection::of(entry.page->profile())->removePage(entry.page);
+        entry.page->setUrlRequestInterceptor(nullptr);
+    }
 }
 
 const QStringList &PrivacyEngine::settingsKeys()
@@ -122,8 +119,25 @@ void PrivacyEngine::applySettings(const QJsonObject &settings)
     blockNotifications = boolOrTrue(settings, QStringLiteral("blockNotifications"));
     m_interceptor->setAdBlockingEnabled(adBlocking);
     m_interceptor->setTrackingProtectionEnabled(trackingProtection);
+    applyProfileSwitches();
     if (getPrivacySettings() != before)
         refreshScripts();
+}
+
+// The switches are stored once for the whole browser, so the profile-wide
+// interceptor and the cookie filter follow whichever tab heard of them last.
+void PrivacyEngine::applyProfileSwitches()
+{
+    QSet<QWebEngineProfile *> profiles;
+    for (const AppliedPage &entry : std::as_const(m_appliedPages)) {
+        if (entry.page && entry.page->profile())
+            profiles.insert(entry.page->profile());
+    }
+    for (QWebEngineProfile *profile : std::as_const(profiles)) {
+        ProfileProtection *protection = ProfileProtection::of(profile);
+        protection->setBlockingSwitches(adBlocking, trackingProtection);
+        protection->setCookieSwitches(cookieBlocking, blockAllCookies);
+    }
 }
 
 QJsonObject PrivacyEngine::getPrivacySettings() const
@@ -152,27 +166,75 @@ void PrivacyEngine::applyPrivacySettings(QWebEngineView *view)
     settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
 
     QWebEnginePage *page = view->page();
+    if (!page)
+        return;
     if (!findApplied(page)) {
-        m_appliedPages.append(AppliedPage{page, {}});
+        AppliedPage entry{page, {}};
+        entry.unprotected = !PublicSuffix::site(page->url()).isEmpty()
+            && ActiveFilters::isUnprotected(PublicSuffix::site(page->url()));
+        entry.hiding = new ElementHiding(page, this);
+        entry.hiding->setEnabled(adBlocking);
+        m_appliedPages.append(entry);
         connect(page, &QWebEnginePage::featurePermissionRequested, this,
                 [this, page](const QUrl &origin, QWebEnginePage::Feature feature) {
                     onFeaturePermissionRequested(page, origin, feature);
                 });
+        if (auto *webPage = qobject_cast<WebPage *>(page)) {
+            connect(webPage, &WebPage::navigationAccepted, this, [this, page](const QUrl &url, bool isMainFrame) {
+                onNavigationAccepted(page, url, isMainFrame);
+            });
+        }
+        // A site switched on or off takes effect on the tab's next load.
+        connect(ActiveFilters::instance(), &ActiveFilters::unprotectedSitesChanged, page,
+                [this, page] { onNavigationAccepted(page, page->url(), true); });
     }
     insertEnabledScripts(view);
 
-    if (page && page->profile()) {
-        installInterceptor(page->profile());
-        m_interceptor->setAdBlockingEnabled(adBlocking);
-        m_interceptor->setTrackingProtectionEnabled(trackingProtection);
+    // The page's own interceptor counts its requests; the profile's leaves them to it.
+    page->setUrlRequestInterceptor(m_interceptor);
+    if (page->profile()) {
+        ProfileProtection::of(page->profile())->addPage(page);
+        applyProfileSwitches();
     }
+}
+
+void PrivacyEngine::prepareNavigation(QWebEnginePage *page, const QUrl &url)
+{
+    onNavigationAccepted(page, url, true);
+}
+
+void PrivacyEngine::onNavigationAccepted(QWebEnginePage *page, const QUrl &url, bool isMainFrame)
+{
+    AppliedPage *entry = findApplied(page);
+    if (!entry)
+        return;
+    if (entry->hiding)
+        entry->hiding->navigationAccepted(url, isMainFrame);
+    if (!isMainFrame)
+        return;
+    if (page->profile())
+        ProfileProtection::of(page->profile())->notePendingUrl(page, url);
+    // The ad and tracking scripts are content blocking: not on a site the
+    // user switched off. Swapped before the new document is created.
+    const QString site = PublicSuffix::site(url);
+    const bool unprotected = !site.isEmpty() && ActiveFilters::isUnprotected(site);
+    if (unprotected == entry->unprotected)
+        return;
+    entry->unprotected = unprotected;
+    const QList<QWebEngineScript> old = std::exchange(entry->scripts, {});
+    for (const QWebEngineScript &script : old)
+        page->scripts().remove(script);
+    if (QWebEngineView *view = QWebEngineView::forPage(page))
+        insertEnabledScripts(view);
 }
 
 void PrivacyEngine::insertEnabledScripts(QWebEngineView *view)
 {
-    if (adBlocking)
+    const AppliedPage *entry = view ? findApplied(view->page()) : nullptr;
+    const bool unprotected = entry && entry->unprotected;
+    if (adBlocking && !unprotected)
         injectAdBlocking(view);
-    if (trackingProtection)
+    if (trackingProtection && !unprotected)
         injectTrackingProtection(view);
     if (fingerprintProtection)
         injectFingerprintProtection(view);
@@ -199,7 +261,7 @@ void PrivacyEngine::insertScript(QWebEngineView *view, const QString &source,
     if (AppliedPage *applied = findApplied(page))
         applied->scripts.append(script);
     else
-        m_appliedPages.append(AppliedPage{page, {script}});
+        m_appliedPages.append(AppliedPage{page, {script}, nullptr, false});
 }
 
 PrivacyEngine::AppliedPage *PrivacyEngine::findApplied(const QWebEnginePage *page)
@@ -245,6 +307,8 @@ void PrivacyEngine::refreshScripts()
     m_appliedPages.removeIf([](const AppliedPage &entry) { return !entry.page; });
     const QList<AppliedPage> pages = m_appliedPages;
     for (const AppliedPage &entry : pages) {
+        if (entry.hiding)
+            entry.hiding->setEnabled(adBlocking);
         if (QWebEngineView *view = QWebEngineView::forPage(entry.page))
             insertEnabledScripts(view);
     }
@@ -310,38 +374,6 @@ void PrivacyEngine::setBlockNotifications(bool enabled)
     blockNotifications = enabled;
 }
 
-void PrivacyEngine::installInterceptor(QWebEngineProfile *profile)
-{
-    QList<ProfileSlot> &registry = profileSlots();
-    ProfileSlot *slot = nullptr;
-    for (ProfileSlot &candidate : registry) {
-        if (candidate.profile == profile)
-            slot = &candidate;
-    }
-    if (!slot) {
-        registry.append(ProfileSlot{profile, {}, nullptr});
-        slot = &registry.last();
-    }
-    slot->engines.removeAll(this);
-    slot->engines.append(this);
-    profile->setUrlRequestInterceptor(m_interceptor);
-    slot->installed = this;
-}
-
-void PrivacyEngine::uninstallInterceptor()
-{
-    QList<ProfileSlot> &registry = profileSlots();
-    for (ProfileSlot &slot : registry) {
-        if (!slot.engines.removeAll(this) || slot.installed != this)
-            continue;
-        slot.installed = slot.engines.isEmpty() ? nullptr : slot.engines.last();
-        if (slot.profile)
-            slot.profile->setUrlRequestInterceptor(slot.installed ? slot.installed->m_interceptor
-                                                                  : nullptr);
-    }
-    registry.removeIf([](const ProfileSlot &slot) { return !slot.profile || slot.engines.isEmpty(); });
-}
-
 QJsonObject PrivacyEngine::getPrivacyStats() const
 {
     const int interceptedAds = m_interceptor ? m_interceptor->blockedAdsCount() : 0;
@@ -349,7 +381,7 @@ QJsonObject PrivacyEngine::getPrivacyStats() const
     return QJsonObject{
         {QStringLiteral("adsBlocked"), adsBlocked + interceptedAds},
         {QStringLiteral("trackersBlocked"), trackersBlocked + interceptedTrackers},
-        {QStringLiteral("cookiesBlocked"), cookiesBlocked},
+        {QStringLiteral("cookiesBlocked"), cookiesBlocked + blockedCookies()},
         {QStringLiteral("requestsBlocked"), requestsBlocked + interceptedAds + interceptedTrackers},
         {QStringLiteral("domainsBlocked"), int(getBlockedDomains().size())},
     };
@@ -376,6 +408,43 @@ void PrivacyEngine::resetStats()
     blockedDomains.clear();
     if (m_interceptor)
         m_interceptor->resetCounters();
+    // The cookie counts are the profile's, per site: this tab counts from here.
+    if (const QWebEnginePage *page = primaryPage(); page && page->profile()) {
+        const QString site = currentSite();
+        m_cookieBaseline.insert(site, ProfileProtection::of(page->profile())->cookiesBlocked(site));
+    }
+}
+
+QWebEnginePage *PrivacyEngine::primaryPage() const
+{
+    for (const AppliedPage &entry : m_appliedPages) {
+        if (entry.page)
+            return entry.page;
+    }
+    return nullptr;
+}
+
+QString PrivacyEngine::currentSite() const
+{
+    const QWebEnginePage *page = primaryPage();
+    return page ? PublicSuffix::site(page->url()) : QString();
+}
+
+int PrivacyEngine::blockedCookies() const
+{
+    const QWebEnginePage *page = primaryPage();
+    if (!page || !page->profile())
+        return 0;
+    const QString site = currentSite();
+    if (site.isEmpty())
+        return 0;
+    const int count = ProfileProtection::of(page->profile())->cookiesBlocked(site);
+    return qMax(0, count - m_cookieBaseline.value(site));
+}
+
+QList<RequestInterceptor::HostRecord> PrivacyEngine::blockedHostRecords() const
+{
+    return m_interceptor ? m_interceptor->blockedHostRecords() : QList<RequestInterceptor::HostRecord>();
 }
 
 void PrivacyEngine::setPermissionAsker(PermissionAsker asker)

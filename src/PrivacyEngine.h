@@ -10,10 +10,12 @@
 #include <QWebEngineScript>
 #include <functional>
 
+#include "RequestInterceptor.h"
+
+class ElementHiding;
 class QWebEngineProfile;
 class QWebEngineView;
 class QWidget;
-class RequestInterceptor;
 
 // One tab's privacy switches and statistics. Applies page scripts, view
 // settings, the request interceptor and the permission policy to a view.
@@ -32,6 +34,11 @@ public:
     // Takes the ten stored privacy switches; a missing or non-bool key is true.
     void applySettings(const QJsonObject &settings);
     void applyPrivacySettings(QWebEngineView *view);
+    // The tab is about to load url: sets up what its document needs before
+    // the engine starts the navigation (for a page of another site the
+    // engine prepares the new document's renderer right away, with the
+    // scripts the page has at that moment).
+    void prepareNavigation(QWebEnginePage *page, const QUrl &url);
 
     void injectAdBlocking(QWebEngineView *view);
     void injectTrackingProtection(QWebEngineView *view);
@@ -63,6 +70,15 @@ public:
     QJsonObject getPrivacySettings() const;
     QJsonObject getPrivacyStats() const;
     QStringList getBlockedDomains() const;
+    // The blocked hosts with their counts and what blocked them.
+    QList<RequestInterceptor::HostRecord> blockedHostRecords() const;
+    // The tab's page (the first view applied), its site, and the cookies
+    // refused on that site since the tab's statistics were last reset (the
+    // engine counts cookies per site, not per tab: tabs of the same site
+    // share the count).
+    QWebEnginePage *primaryPage() const;
+    QString currentSite() const;
+    int blockedCookies() const;
     // Clears this engine's statistics, its interceptor's counters included.
     void resetStats();
 
@@ -86,6 +102,8 @@ private:
     struct AppliedPage {
         QPointer<QWebEnginePage> page;
         QList<QWebEngineScript> scripts;
+        ElementHiding *hiding = nullptr;
+        bool unprotected = false; // the scripts were made for a site switched off
     };
 
     static QByteArray &fingerprintSessionKey();
@@ -95,8 +113,8 @@ private:
     void insertEnabledScripts(QWebEngineView *view);
     void setScriptSwitch(bool &field, bool value);
     void refreshScripts();
-    void installInterceptor(QWebEngineProfile *profile);
-    void uninstallInterceptor();
+    void applyProfileSwitches();
+    void onNavigationAccepted(QWebEnginePage *page, const QUrl &url, bool isMainFrame);
     void onFeaturePermissionRequested(QWebEnginePage *page, const QUrl &origin,
                                       QWebEnginePage::Feature feature);
 
@@ -115,6 +133,7 @@ private:
     int cookiesBlocked = 0;
     int requestsBlocked = 0;
     QSet<QString> blockedDomains;
+    QHash<QString, int> m_cookieBaseline;
     QStringList adPatterns;
     QStringList trackerDomains;
     RequestInterceptor *m_interceptor = nullptr;

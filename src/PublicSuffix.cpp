@@ -1,5 +1,7 @@
 #include "PublicSuffix.h"
 
+#include <QUrl>
+
 #include <libpsl.h>
 
 namespace {
@@ -46,4 +48,21 @@ qsizetype PublicSuffix::suffixOffset(const char *host, qsizetype length)
     if (!suffix || suffix < host || suffix > host + length)
         return length;
     return suffix - host;
+}
+
+QString PublicSuffix::siteOfHost(const QString &host)
+{
+    // Punycode, lower case, without the final dot of a fully qualified name.
+    QByteArray ascii = QUrl::toAce(host).toLower();
+    while (ascii.endsWith('.'))
+        ascii.chop(1);
+    if (ascii.isEmpty())
+        return {};
+    const qsizetype offset = registrableOffset(ascii.constData(), ascii.size());
+    return QString::fromLatin1(ascii.constData() + offset, ascii.size() - offset);
+}
+
+QString PublicSuffix::site(const QUrl &url)
+{
+    return siteOfHost(url.host(QUrl::FullyDecoded));
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
+
+class QUrl;
 
 // Registrable domains ("eTLD+1") from the Public Suffix List through libpsl:
 // the system's current list when it is installed, libpsl's built-in one
@@ -18,4 +21,11 @@ public:
     static qsizetype suffixOffset(const char *host, qsizetype length);
 
     static bool isIpAddress(QByteArrayView host);
+
+    // The site of an address: the registrable domain of its host, lower case,
+    // IDN in punycode ("bbc.co.uk" for https://www.bbc.co.uk/news); the host
+    // itself for IP addresses, "localhost" and the like. Empty for addresses
+    // without a host (about:, data:, file:).
+    static QString site(const QUrl &url);
+    static QString siteOfHost(const QString &host);
 };

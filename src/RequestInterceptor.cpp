@@ -1,11 +1,14 @@
 #include "RequestInterceptor.h"
 
+#include "ActiveFilters.h"
+#include "ProfileProtection.h"
+#include "PublicSuffix.h"
 #include "VpnGate.h"
 
 #include <QMutexLocker>
 #include <QWebEngineUrlRequestInfo>
 
-RequestInterceptor::RequestInterceptor(QObject *parent)
+RequestInterceptor::RequestInterceptor(QObject *parent, ProfileProtection *profile)
     : QWebEngineUrlRequestInterceptor(parent)
     , adDomains{
           QStringLiteral("doubleclick.net"),
@@ -41,6 +44,7 @@ RequestInterceptor::RequestInterceptor(QObject *parent)
           QStringLiteral("segment.io"),
           QStringLiteral("crazyegg.com"),
       }
+    , m_profile(profile)
 {
 }
 
@@ -89,6 +93,102 @@ RequestInterceptor::Verdict RequestInterceptor::decide(const QUrl &url) const
     return Verdict::Pass;
 }
 
+RequestInterceptor::Verdict RequestInterceptor::categoryOfList(QStringView listName)
+{
+    return listName.contains(u"privacy", Qt::CaseInsensitive) ? Verdict::BlockTracker : Verdict::BlockAd;
+}
+
+QString RequestInterceptor::describe(const Outcome &outcome, const FilterEngine *engine)
+{
+    if (outcome.builtin)
+        return outcome.verdict == Verdict::BlockTracker ? tr("Built-in tracker list") : tr("Built-in ad list");
+    if (!engine || outcome.rule < 0)
+        return {};
+    return engine->ruleList(outcome.rule) + QStringLiteral(": ") + engine->ruleText(outcome.rule);
+}
+
+void RequestInterceptor::refreshFilters()
+{
+    const quint64 generation = ActiveFilters::generation();
+    if (generation == m_generation)
+        return;
+    m_generation = generation;
+    m_engine = ActiveFilters::engine();
+    m_top.valid = false;
+    m_frame.valid = false;
+}
+
+const RequestInterceptor::CachedPage &RequestInterceptor::pageFor(CachedPage &slot, const QUrl &url)
+{
+    if (slot.valid && slot.url == url)
+        return slot;
+    slot.url = url;
+    slot.page = m_engine ? m_engine->page(url) : FilterEngine::Page();
+    slot.unprotected = ActiveFilters::isUnprotected(PublicSuffix::site(url));
+    slot.valid = true;
+    return slot;
+}
+
+RequestInterceptor::Outcome RequestInterceptor::evaluate(const QUrl &url, const QUrl &firstParty,
+                                                         const QUrl &initiator, int resourceType)
+{
+    Outcome out;
+    refreshFilters();
+    const quint32 type = FilterEngine::typeFromResourceType(resourceType);
+    // A main frame is its own page; anything else is decided for the frame
+    // that asked (its origin), within the page it belongs to.
+    const bool document = type == FilterRule::Document;
+    const CachedPage &top = pageFor(m_top, document ? url : firstParty);
+    if (top.unprotected) {
+        out.unprotectedSite = true;
+        return out;
+    }
+    if (!adBlockingEnabled && !trackingProtectionEnabled)
+        return out;
+
+    const FilterEngine *engine = m_engine.get();
+    QByteArray encoded;
+    qint32 exception = -1;
+    const FilterEngine::Page *context = &top.page;
+    if (engine) {
+        encoded = FilterEngine::encodedUrl(url);
+        // An opaque origin (a sandboxed frame) comes as an empty address.
+        if (!document && !initiator.isEmpty())
+            context = &pageFor(m_frame, initiator).page;
+        if (top.page.documentAllowed()) {
+            out.rule = top.page.documentRule;
+            return out;
+        }
+        const FilterEngine::Decision d = engine->decide(encoded, *context, type);
+        if (d.blocked) {
+            const Verdict category = categoryOfList(engine->ruleList(d.rule));
+            if (category == Verdict::BlockAd ? adBlockingEnabled : trackingProtectionEnabled) {
+                out.verdict = category;
+                out.rule = d.rule;
+                return out;
+            }
+        } else {
+            exception = d.rule;
+        }
+    }
+    const Verdict builtin = decide(url);
+    if (builtin == Verdict::Pass) {
+        out.rule = exception;
+        return out;
+    }
+    // The lists keep some requests of listed hosts open on purpose, so that
+    // sites work: their exceptions win over the built-in lists.
+    if (engine && exception < 0)
+        exception = engine->findException(encoded, *context, type);
+    if (exception >= 0) {
+        out.rule = exception;
+        return out;
+    }
+    out.verdict = builtin;
+    out.builtin = true;
+    return out;
+}
+
 void RequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
     const QUrl url = info.requestUrl();
@@ -98,6 +198,12 @@ void RequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
         info.block(true);
         return;
     }
+    const QUrl firstParty = info.firstPartyUrl();
+    const int type = info.resourceType();
+    // The engine asks a page's own interceptor only about requests the
+    // profile's left unchanged: those are left to it.
+    if (m_profile && m_profile->belongsToPage(firstParty, url, type))
+        return;
     if (trackingProtectionEnabled) {
         static const QByteArray one = QByteArrayLiteral("1");
         static const QByteArray dnt = QByteArrayLiteral("DNT");
@@ -105,27 +211,41 @@ void RequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo &info)
         info.setHttpHeader(dnt, one);
         info.setHttpHeader(gpc, one);
     }
-    const Verdict verdict = decide(url);
-    if (verdict == Verdict::Pass)
+    const Outcome outcome = evaluate(url, firstParty, info.initiator(), type);
+    if (!outcome.blocked())
         return;
     info.block(true);
-    countBlocked(verdict, url);
+    countBlocked(outcome, url);
 }
 
 void RequestInterceptor::countBlocked(Verdict verdict, const QUrl &url)
 {
-    if (verdict == Verdict::Pass)
+    Outcome outcome;
+    outcome.verdict = verdict;
+    outcome.builtin = true;
+    countBlocked(outcome, url);
+}
+
+void RequestInterceptor::countBlocked(const Outcome &outcome, const QUrl &url)
+{
+    if (!outcome.blocked())
         return;
+    const QString host = url.host(QUrl::FullyDecoded).toLower();
     QMutexLocker locker(&mutex);
-    if (verdict == Verdict::BlockAd)
+    if (outcome.verdict == Verdict::BlockAd)
         ++blockedAds;
     else
         ++blockedTrackers;
-    if (hosts.size() < MaxRecordedHosts) {
-        const QString host = url.host(QUrl::FullyDecoded).toLower();
-        if (!host.isEmpty())
-            hosts.insert(host);
+    if (host.isEmpty())
+        return;
+    auto it = hosts.find(host);
+    if (it == hosts.end()) {
+        if (hosts.size() >= MaxRecordedHosts)
+            return;
+        // What blocked a host first is what the dashboard names.
+        it = hosts.insert(host, HostRecord{host, 0, describe(outcome, m_engine.get())});
     }
+    ++it->count;
 }
 
 void RequestInterceptor::setAdBlockingEnabled(bool enabled)
@@ -153,8 +273,18 @@ int RequestInterceptor::blockedTrackersCount() const
 QStringList RequestInterceptor::blockedHosts() const
 {
     QMutexLocker locker(&mutex);
-    QStringList list(hosts.cbegin(), hosts.cend());
+    QStringList list = hosts.keys();
+    locker.unlock();
     list.sort();
+    return list;
+}
+
+QList<RequestInterceptor::HostRecord> RequestInterceptor::blockedHostRecords() const
+{
+    QMutexLocker locker(&mutex);
+    QList<HostRecord> list = hosts.values();
+    locker.unlock();
+    std::sort(list.begin(), list.end(), [](const HostRecord &a, const HostRecord &b) { return a.host < b.host; });
     return list;
 }
 

@@ -69,7 +69,10 @@ bool WebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool
     }
     if (isMainFrame)
         m_mainFrameUrl = url;
-    return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    if (!QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame))
+        return false;
+    emit navigationAccepted(url, isMainFrame);
+    return true;
 }
 
 QWebEnginePage *WebPage::createWindow(WebWindowType type)

@@ -38,6 +38,11 @@ public:
 Q_SIGNALS:
     // A main-frame navigation the gate refused (queued: safe to load from).
     void navigationRefused(const QUrl &url);
+    // A navigation of the page or one of its frames is about to start:
+    // emitted from inside the engine's callback, before the request leaves,
+    // so what the new document needs (its scripts) can be set up in time.
+    // Don't load anything from a slot of it.
+    void navigationAccepted(const QUrl &url, bool isMainFrame);
     // A certificate error of the page's own address, deferred until the user
     // decides through accept/rejectCertificate. Errors of sub-resources are
     // refused without asking.

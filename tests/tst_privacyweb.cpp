@@ -1,10 +1,17 @@
+#include "ActiveFilters.h"
+#include "FilterEngine.h"
 #include "PrivacyEngine.h"
+#include "ProfileProtection.h"
 #include "RequestInterceptor.h"
+#include "ServiceEndpoints.h"
+#include "SiteProtection.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 #include "VpnGate.h"
+#include "WebPage.h"
 
 #include <QApplication>
+#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -16,11 +23,12 @@
 namespace {
 constexpr int LoadTimeout = 20000;
 
-// Keeps page console output out of the Qt log, where it would count as a warning.
-class QuietPage : public QWebEnginePage
+// A tab's page (navigations announced as the browser's are), keeping page
+// console output out of the Qt log, where it would count as a warning.
+class QuietPage : public WebPage
 {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    using WebPage::WebPage;
     QStringList console;
 
 protected:
@@ -48,6 +56,7 @@ struct Tab {
     bool load(const QUrl &url)
     {
         QSignalSpy finished(view, &QWebEngineView::loadFinished);
+        engine->prepareNavigation(view->page(), url);
         view->load(url);
         return (finished.wait(LoadTimeout) || !finished.isEmpty()) && finished.first().first().toBool();
     }
@@ -58,7 +67,24 @@ struct Tab {
         return QTest::qWaitFor([&] { return result->has_value(); }, LoadTimeout) ? **result : QVariant();
     }
     int ads() const { return engine->interceptor()->blockedAdsCount(); }
+    int trackers() const { return engine->interceptor()->blockedTrackersCount(); }
+    // Loads an image outside the DOM, so that no page script sees it.
+    void image(const QUrl &url) { run(QStringLiteral("new Image().src = '%1'; true;").arg(url.toString())); }
+    QString display(const QString &id)
+    {
+        return run(QStringLiteral("getComputedStyle(document.getElementById('%1')).display").arg(id)).toString();
+    }
 };
+
+std::shared_ptr<const FilterEngine> lists(const QByteArray &rules)
+{
+    return FilterEngine::build({{QStringLiteral("Test list"), "[Adblock Plus 2.0]\n" + rules}});
+}
+
+RequestInterceptor *profileInterceptor()
+{
+    return ProfileProtection::of(QWebEngineProfile::defaultProfile())->interceptor();
+}
 } // namespace
 
 class TestPrivacyWeb : public QObject
@@ -87,6 +113,8 @@ private Q_SLOTS:
                                 "<div class='header keep'>h</div><a class='keep' href='/about'>a</a>"
                                 "<div id='keep'>keep</div></body></html>");
         server.setPage("/pixel.png", "x", "image/png");
+        server.setPage("/listed.png", "x", "image/png");
+        server.setPage("/plain", "<html><head><title>Plain</title></head><body>plain</body></html>");
         // Start the engine outside any test function: its start-up talk is not ours.
         QVERIFY(Tab().load(server.url("/pixel.png")));
     }
@@ -98,7 +126,12 @@ private Q_SLOTS:
         dataDir = std::make_unique<TempDataDir>();
         server.clearRequests();
     }
-    void cleanup() { dataDir.reset(); }
+    void cleanup()
+    {
+        ActiveFilters::setEngine(nullptr);
+        ActiveFilters::setUnprotectedSites({});
+        dataDir.reset();
+    }
 
     // Still so after a newer tab, whose engine's interceptor was installed last, has closed.
     void blockedRequestsNeverReachTheServer()
@@ -195,6 +228,209 @@ private Q_SLOTS:
         QVERIFY2(differsInEachRead(read("session 2", server.url("/canvas"), true)), "the same in another session");
         QVERIFY2(differsInEachRead(read("session 1", at("control.example", "/canvas"), true)), "the same on another site");
     }
+
+    // Each tab counts the requests of its own page: an older tab keeps
+    // counting after newer ones open and close, and no tab counts another's.
+    void eachTabCountsItsOwnRequests()
+    {
+        Tab first;
+        QVERIFY(first.load(server.url("/plain")));
+        auto second = std::make_unique<Tab>();
+        QVERIFY(second->load(server.url("/plain")));
+        first.image(at("ad.doubleclick.net", "/listed.png?1"));
+        second->image(at("ad.doubleclick.net", "/listed.png?2"));
+        second->image(at("www.google-analytics.com", "/listed.png?3"));
+        QTRY_COMPARE_WITH_TIMEOUT(second->ads() + second->trackers(), 2, LoadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(first.ads(), 1, LoadTimeout);
+        QCOMPARE(first.trackers(), 0);
+        second.reset();
+        first.image(at("www.google-analytics.com", "/listed.png?4"));
+        QTRY_COMPARE_WITH_TIMEOUT(first.trackers(), 1, LoadTimeout);
+        QCOMPARE(first.ads(), 1);
+        QCOMPARE(server.requestCount("/listed.png"), 0);
+        const QList<RequestInterceptor::HostRecord> records = first.engine->blockedHostRecords();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records.at(0).host, QStringLiteral("ad.doubleclick.net"));
+        QCOMPARE(records.at(0).blockedBy, QStringLiteral("Built-in ad list"));
+    }
+
+    // A service worker's requests belong to no tab: the profile's
+    // interceptor decides them (with the lists) and counts them.
+    void workerRequestsAreFiltered()
+    {
+        ActiveFilters::setEngine(lists("||control.example^*/listed.png\n"));
+        server.setPage("/worker.js", QStringLiteral(
+            "self.addEventListener('install', function (e) {"
+            "  e.waitUntil(Promise.all([fetch('%1', {mode: 'no-cors'}).catch(function () {}),"
+            "                           fetch('%2', {mode: 'no-cors'}).catch(function () {})]));"
+            "});").arg(at("control.example", "/listed.png?worker").toString(),
+                      at("control.example", "/pixel.png?worker").toString()).toUtf8(),
+            "text/javascript");
+        server.setPage("/registers", "<html><body><script>navigator.serviceWorker.register('/worker.js');</script></body></html>");
+        const int before = profileInterceptor()->blockedAdsCount();
+        Tab tab;
+        // Blocking all cookies keeps sites from installing workers at all.
+        tab.engine->applySettings(QJsonObject{{"blockAllCookies", false}});
+        QVERIFY(tab.load(server.url("/registers")));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/pixel.png"), 1, LoadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(profileInterceptor()->blockedAdsCount(), before + 1, LoadTimeout);
+        QCOMPARE(server.requestCount("/listed.png"), 0);
+        QCOMPARE(tab.ads() + tab.trackers(), 0);
+        const TestHttpServer::Request fromWorker = server.requests().last();
+        QCOMPARE(fromWorker.header("DNT") + fromWorker.header("Sec-GPC"), QByteArray("11"));
+    }
+
+    // The lists keep some requests to hosts of the built-in lists open on
+    // purpose; their exceptions win. A page the lists allow-list loads everything.
+    void listExceptionOverridesBuiltInBlock()
+    {
+        ActiveFilters::setEngine(lists("@@||ad.doubleclick.net^*/kept/$image\n@@||control.example^$document\n"));
+        Tab tab;
+        QVERIFY(tab.load(server.url("/plain")));
+        tab.image(at("ad.doubleclick.net", "/kept/pixel.png"));
+        tab.image(at("ad.doubleclick.net", "/listed.png"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/kept/pixel.png"), 1, LoadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(tab.ads(), 1, LoadTimeout);
+        QCOMPARE(server.requestCount("/listed.png"), 0);
+
+        Tab allowed;
+        QVERIFY(allowed.load(at("control.example", "/plain")));
+        allowed.image(at("ad.doubleclick.net", "/listed.png"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/listed.png"), 1, LoadTimeout);
+        QCOMPARE(allowed.ads(), 0);
+    }
+
+    // The page's sheet is there while the document is parsed, before the
+    // first paint: inline scripts right after the elements see them hidden.
+    // Site rules and exceptions apply to their site; an exception for an
+    // address applies after history.pushState, and goes with the next one.
+    void elementHidingBeforeFirstPaint()
+    {
+        ActiveFilters::setEngine(lists("##.ad-banner\ncontrol.example##.site-ad\ncontrol.example#@#.ad-banner\n"
+                                       "@@/nohide/$elemhide\n"));
+        server.setPage("/hiding", "<html><body><div class='ad-banner' id='a'>ad</div>"
+                                  "<script>window.seenA = getComputedStyle(document.getElementById('a')).display;</script>"
+                                  "<div class='site-ad' id='b'>ad</div>"
+                                  "<script>window.seenB = getComputedStyle(document.getElementById('b')).display;</script>"
+                                  "<div id='content'>text</div></body></html>");
+        Tab tab;
+        QVERIFY(tab.load(server.url("/hiding")));
+        QCOMPARE(tab.run("seenA + ' ' + seenB").toString(), QStringLiteral("none block"));
+        QCOMPARE(tab.display("content"), QStringLiteral("block"));
+        QVERIFY(tab.load(at("control.example", "/hiding")));
+        QCOMPARE(tab.run("seenA + ' ' + seenB").toString(), QStringLiteral("block none"));
+        // Links to another site, and back.
+        tab.run(QStringLiteral("location.href = '%1'; true;").arg(server.url("/hiding").toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(tab.run("window.seenA + ' ' + window.seenB").toString(), QStringLiteral("none block"), LoadTimeout);
+        tab.run(QStringLiteral("location.href = '%1'; true;").arg(at("control.example", "/hiding").toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(tab.view->url().host(), QStringLiteral("control.example"), LoadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(tab.run("window.seenA + ' ' + window.seenB").toString(), QStringLiteral("block none"), LoadTimeout);
+
+        QVERIFY(tab.load(server.url("/hiding")));
+        tab.run("history.pushState({}, '', '/nohide/page'); true;");
+        QTRY_COMPARE_WITH_TIMEOUT(tab.display("a"), QStringLiteral("block"), LoadTimeout);
+        tab.run("history.pushState({}, '', '/hiding'); true;");
+        QTRY_COMPARE_WITH_TIMEOUT(tab.display("a"), QStringLiteral("none"), LoadTimeout);
+    }
+
+    // "Protection on this site" off: nothing blocked or hidden there, the
+    // privacy headers and the fingerprint protection stay; other sites keep
+    // their protection. Stored in the data folder.
+    void perSiteSwitch()
+    {
+        ActiveFilters::setEngine(lists("##.ad-banner\n"));
+        server.setPage("/site", "<html><body><div class='ad-banner' id='a'>ad</div></body></html>");
+        SiteProtection sites(dataDir->dataFolder());
+        QVERIFY(sites.setProtected(at("www.control.example", "/"), false));
+        QCOMPARE(SiteProtection(dataDir->dataFolder()).unprotectedSites(), QStringList({"control.example"}));
+
+        Tab off;
+        QVERIFY(off.load(at("control.example", "/site")));
+        off.image(at("ad.doubleclick.net", "/listed.png"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/listed.png"), 1, LoadTimeout);
+        QCOMPARE(off.display("a"), QStringLiteral("block"));
+        QCOMPARE(off.run("screen.width").toInt(), 1920);
+        const TestHttpServer::Request sent = server.requests().last();
+        QCOMPARE(sent.header("DNT") + sent.header("Sec-GPC"), QByteArray("11"));
+        QCOMPARE(off.ads(), 0);
+
+        Tab on;
+        QVERIFY(on.load(server.url("/site")));
+        on.image(at("ad.doubleclick.net", "/listed.png"));
+        QTRY_COMPARE_WITH_TIMEOUT(on.ads(), 1, LoadTimeout);
+        QCOMPARE(on.display("a"), QStringLiteral("none"));
+
+        QVERIFY(sites.setProtected(QStringLiteral("control.example"), true));
+        QVERIFY(off.load(at("control.example", "/site")));
+        QCOMPARE(off.display("a"), QStringLiteral("none"));
+        off.image(at("ad.doubleclick.net", "/listed.png?again"));
+        QTRY_COMPARE_WITH_TIMEOUT(off.ads(), 1, LoadTimeout);
+        QCOMPARE(server.requestCount("/listed.png"), 1);
+    }
+
+    // Third-party cookies stay out of requests and responses; blocking all
+    // cookies keeps every one out but the account service's; refusals count
+    // for the page's site.
+    void cookieFilter_data()
+    {
+        QTest::addColumn<bool>("blockThirdParty");
+        QTest::addColumn<bool>("blockAll");
+        QTest::addColumn<QByteArray>("firstPartySent");
+        QTest::addColumn<QByteArray>("thirdPartySent");
+        QTest::newRow("all allowed") << false << false << QByteArray("first=1") << QByteArray("third=1");
+        QTest::newRow("third party blocked") << true << false << QByteArray("first=1") << QByteArray();
+        QTest::newRow("all blocked") << true << true << QByteArray() << QByteArray();
+    }
+    void cookieFilter()
+    {
+        QFETCH(bool, blockThirdParty);
+        QFETCH(bool, blockAll);
+        TestHttpServer account;
+        QVERIFY(account.listen());
+        account.route("/login", [](const TestHttpServer::Request &) {
+            TestHttpServer::Response r;
+            r.body = "<html><body>login</body></html>";
+            r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("session=ours; Path=/")));
+            return r;
+        });
+        ServiceEndpoints::setAccountUrl(account.baseUrl());
+        const auto setting = [](const char *cookie) {
+            return [cookie](const TestHttpServer::Request &) {
+                TestHttpServer::Response r;
+                r.contentType = "image/png";
+                r.body = "x";
+                r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray(cookie)));
+                return r;
+            };
+        };
+        server.route("/first.png", setting("first=1; Path=/"));
+        server.route("/third.png", setting("third=1; Path=/; SameSite=None; Secure"));
+        QWebEngineProfile::defaultProfile()->cookieStore()->deleteAllCookies();
+
+        Tab tab;
+        tab.engine->applySettings(QJsonObject{{"cookieBlocking", blockThirdParty}, {"blockAllCookies", blockAll}});
+        // Another site sets a cookie on its own page; a page of this site
+        // then asks that site and its own for images.
+        QVERIFY(tab.load(at("tracker.localhost", "/third.png?own")));
+        QVERIFY(tab.load(at("www.control.example", "/plain")));
+        const int refusedBefore = tab.engine->blockedCookies();
+        tab.image(at("static.control.example", "/first.png?set"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/first.png"), 1, LoadTimeout);
+        tab.image(at("tracker.localhost", "/third.png?again"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/third.png"), 2, LoadTimeout);
+        QTEST(server.requests().last().header("Cookie"), "thirdPartySent");
+        tab.image(at("static.control.example", "/first.png?again"));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount("/first.png"), 2, LoadTimeout);
+        QTEST(server.requests().last().header("Cookie"), "firstPartySent");
+        if (blockThirdParty || blockAll)
+            QTRY_VERIFY_WITH_TIMEOUT(tab.engine->blockedCookies() > refusedBefore, LoadTimeout);
+
+        // Logging in to the account works whatever the switches say.
+        QVERIFY(tab.load(QUrl(account.baseUrl() + "/login")));
+        QVERIFY(tab.load(QUrl(account.baseUrl() + "/login")));
+        QCOMPARE(account.requests().last().header("Cookie"), QByteArray("session=ours"));
+        ServiceEndpoints::reset();
+    }
 };
 
 int main(int argc, char **argv)
@@ -205,7 +441,7 @@ int main(int argc, char **argv)
     QList<QByteArray> flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ');
     qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     flags << "--host-resolver-rules=MAP *.doubleclick.net 127.0.0.1,MAP *.google-analytics.com 127.0.0.1,"
-             "MAP control.example 127.0.0.1";
+             "MAP control.example 127.0.0.1,MAP *.control.example 127.0.0.1";
     std::vector<char *> appArgs(argv, argv + argc);
     appArgs.push_back(const_cast<char *>("--webEngineArgs"));
     for (QByteArray &flag : flags) {
