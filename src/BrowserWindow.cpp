@@ -168,12 +168,24 @@ void BrowserWindow::loadUrl(const QUrl &url)
     }
     warningRequested = false;
     hideErrorPage();
+    privacyEngine->prepareNavigation(webPage, url);
     view->load(url);
     faviconManager->loadFavicon(url);
 }
 
-void BrowserWindow::goBack() { view->back(); }
-void BrowserWindow::goForward() { view->forward(); }
+void BrowserWindow::goBack()
+{
+    if (view->history()->canGoBack())
+        privacyEngine->prepareNavigation(webPage, view->history()->backItem().url());
+    view->back();
+}
+
+void BrowserWindow::goForward()
+{
+    if (view->history()->canGoForward())
+        privacyEngine->prepareNavigation(webPage, view->history()->forwardItem().url());
+    view->forward();
+}
 bool BrowserWindow::canGoBack() const { return view->history()->canGoBack(); }
 bool BrowserWindow::canGoForward() const { return view->history()->canGoForward(); }
 

@@ -6,6 +6,7 @@
 #include "BrowserWindow.h"
 #include "DataManager.h"
 #include "PasswordDialog.h"
+#include "SiteShield.h"
 #include "VPNManager.h"
 
 #include <QHash>
@@ -88,6 +89,16 @@ void CommandPalette::showStatus(const QString &message)
 {
     if (mainWindow)
         mainWindow->statusBar()->showMessage(message, 3000);
+}
+
+QString CommandPalette::protectionDescription(const MainWindow *window)
+{
+    const SiteShield *shield = window ? window->siteShield() : nullptr;
+    if (!shield || shield->site().isEmpty())
+        return QStringLiteral("Turn ad and tracker blocking off or on for the current site");
+    return shield->isProtectionOn()
+        ? QStringLiteral("On for %1: turn ad and tracker blocking off there").arg(shield->site())
+        : QStringLiteral("Off for %1: turn ad and tracker blocking on again").arg(shield->site());
 }
 
 void CommandPalette::populateCommands()
@@ -206,6 +217,10 @@ void CommandPalette::populateCommands()
          QStringLiteral("\U0001F480"), slot(&MainWindow::onWipeEverything)},
         {QStringLiteral("Privacy Dashboard"), QStringLiteral("View privacy stats and settings"),
          QStringLiteral("\U0001F6E1\uFE0F"), slot(&MainWindow::onPrivacyDashboard)},
+        {QStringLiteral("Protection on this site"), protectionDescription(w), QStringLiteral("\U0001F6E1\uFE0F"),
+         slot(&MainWindow::onToggleSiteProtection)},
+        {QStringLiteral("Update Filter Lists"), QStringLiteral("Download the ad and tracker lists now (only while the tunnel is up)"),
+         QStringLiteral("\U0001F504"), slot(&MainWindow::onUpdateFilterLists)},
         {QStringLiteral("Login / Sync Keys"), QStringLiteral("Log in to OrvexVPN account"),
          QStringLiteral("\U0001F464"), slot(&MainWindow::onAccountLogin)},
         {QStringLiteral("Log out"), QStringLiteral("Forget the saved account and its WireGuard keys"),

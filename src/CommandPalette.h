@@ -38,6 +38,8 @@ public:
     static QString rowText(const CommandItem &item);
     // The main window's key for the command of that name, or "".
     static QString shortcutFor(const QString &name);
+    // What "Protection on this site" would do for the window's current site.
+    static QString protectionDescription(const MainWindow *window);
 
     const QList<CommandItem> &commandItems() const { return commands; }
     QLineEdit *searchField() const { return searchInput; }

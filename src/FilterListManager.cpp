@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <optional>
+
 namespace {
 
 constexpr int MaxLists = 64;
@@ -72,8 +74,28 @@ FilterListManager::~FilterListManager()
     m_pool.waitForDone();
 }
 
+namespace {
+std::optional<QList<QUrl>> &overriddenDefaults()
+{
+    static std::optional<QList<QUrl>> lists;
+    return lists;
+}
+}
+
+void FilterListManager::setDefaultLists(const QList<QUrl> &urls)
+{
+    overriddenDefaults() = urls;
+}
+
+void FilterListManager::resetDefaultLists()
+{
+    overriddenDefaults().reset();
+}
+
 QList<QUrl> FilterListManager::defaultLists()
 {
+    if (overriddenDefaults())
+        return *overriddenDefaults();
     QList<QUrl> urls;
     const QString configured = QStringLiteral(ORVEX_FILTER_LISTS);
     for (const QString &part : configured.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -222,6 +244,7 @@ QList<FilterListManager::List> FilterListManager::lists() const
         l.lastUpdate = e.lastUpdate;
         l.lastError = e.lastError;
         l.updating = m_replies.contains(e.url);
+        l.fromSnapshot = !QFileInfo::exists(copyPath(e)) && !snapshotPath(e.url).isEmpty();
         out.append(l);
     }
     return out;

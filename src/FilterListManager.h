@@ -38,6 +38,7 @@ public:
         QDateTime lastUpdate;  // last time the copy was confirmed current; null: shipped snapshot
         QString lastError;     // of the last attempt, empty after a success
         bool updating = false;
+        bool fromSnapshot = false; // never downloaded: the shipped snapshot stands in
     };
     struct LineError {
         int line = 0; // 1-based
@@ -57,6 +58,10 @@ public:
 
     // The subscriptions of a fresh profile (build-time ORVEX_FILTER_LISTS).
     static QList<QUrl> defaultLists();
+    // Replaces them for this run (tests and demos point them at loopback);
+    // resetDefaultLists() brings back the build-time ones.
+    static void setDefaultLists(const QList<QUrl> &urls);
+    static void resetDefaultLists();
     // Folders where the shipped snapshot may be: next to the executable (the
     // build folder), the installed data folder.
     static QStringList snapshotFolders();

@@ -5,10 +5,12 @@
 #include "BrowserWindow.h"
 #include "ClosedTabs.h"
 #include "CommandPalette.h"
+#include "ContentBlocker.h"
 #include "DataManager.h"
 #include "DownloadDialog.h"
 #include "DownloadManager.h"
 #include "FaviconManager.h"
+#include "FilterListManager.h"
 #include "HistoryDialog.h"
 #include "IconFactory.h"
 #include "LoginDialog.h"
@@ -17,10 +19,13 @@
 #include "PlainMessageBox.h"
 #include "PrivacyDashboard.h"
 #include "PrivacyEngine.h"
+#include "PublicSuffix.h"
 #include "SearchManager.h"
 #include "ServiceEndpoints.h"
 #include "SettingsDialog.h"
 #include "SidePanel.h"
+#include "SiteProtection.h"
+#include "SiteShield.h"
 #include "StoreFile.h"
 #include "TabStripUpdater.h"
 #include "Theme.h"
@@ -83,6 +88,9 @@ MainWindow::MainWindow(QWidget *parent)
 {
     vpnManager = new VPNManager(this);
     VpnGate::follow(vpnManager);
+    // Before any tab: the lists load in the background while the built-in
+    // host lists block.
+    contentBlocker = new ContentBlocker(QString(), QString(), this);
     dataManager = new DataManager(this);
     downloadManager = new DownloadManager(this);
     searchManager = new SearchManager(this);
@@ -117,6 +125,7 @@ MainWindow::MainWindow(MainWindow *primary, bool)
     downloadManager = primary->downloadManager;
     searchManager = primary->searchManager;
     accountSyncManager = primary->accountSyncManager;
+    contentBlocker = primary->contentBlocker;
     // Nothing of this window reaches the disk: no icon cache shared with the
     // other windows, cookies and cache in memory, closed tabs in memory.
     faviconManager = new FaviconManager(this);
@@ -142,6 +151,8 @@ void MainWindow::init()
                                        " border-radius: 4px; font-weight: 600; }"));
     }
     setupVPN();
+    // A site switched on or off anywhere reaches this window's tabs.
+    connect(contentBlocker->siteProtection(), &SiteProtection::changed, this, &MainWindow::onSiteProtectionChanged);
 
     sessionTimer = new QTimer(this);
     sessionTimer->setSingleShot(true);
@@ -274,6 +285,8 @@ void MainWindow::setupUI()
     connect(urlBar, &QLineEdit::returnPressed, this, &MainWindow::onUrlEntered);
     setupAutocomplete();
     toolbarLayout->addWidget(urlBar, 1);
+    shieldButton = new SiteShield(contentBlocker->siteProtection(), toolbarWidget);
+    toolbarLayout->addWidget(shieldButton);
 
     vpnButton = new QPushButton(IconFactory::vpn(), QStringLiteral(" Connect VPN"), toolbarWidget);
     vpnButton->setMinimumHeight(36);
@@ -626,6 +639,7 @@ void MainWindow::onTabChanged(int)
         tab->loadUrl(tab->refusedUrl());
     urlBar->setText(tab->isShowingVPNWarning() ? BrowserWindow::vpnWarningAddress() : tab->url().toString());
     updateNavigationButtons();
+    updateShield();
 }
 
 void MainWindow::updateNavigationButtons()
@@ -728,8 +742,54 @@ void MainWindow::onUrlEntered()
 
 void MainWindow::onBrowserUrlChanged(const QUrl &url)
 {
-    if (sender() == currentBrowser())
-        urlBar->setText(url.toString());
+    if (sender() != currentBrowser())
+        return;
+    urlBar->setText(url.toString());
+    updateShield();
+}
+
+void MainWindow::updateShield()
+{
+    BrowserWindow *tab = currentBrowser();
+    shieldButton->setUrl(tab && !tab->isShowingVPNWarning() ? tab->url() : QUrl());
+}
+
+void MainWindow::onToggleSiteProtection()
+{
+    updateShield();
+    if (shieldButton->site().isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("This page belongs to no site"), 3000);
+        return;
+    }
+    shieldButton->toggleProtection();
+}
+
+// Every tab of the site follows at once: the change applies to pages as they load.
+void MainWindow::onSiteProtectionChanged(const QString &site, bool on)
+{
+    int reloaded = 0;
+    for (int i = 0; i < tabWidget->count(); ++i) {
+        auto *tab = qobject_cast<BrowserWindow *>(tabWidget->widget(i));
+        if (tab && !tab->isShowingVPNWarning() && PublicSuffix::site(tab->url()) == site) {
+            tab->reload();
+            ++reloaded;
+        }
+    }
+    updateShield();
+    const QString state = on ? QStringLiteral("on") : QStringLiteral("off");
+    statusBar()->showMessage(reloaded ? QStringLiteral("Protection is %1 for %2; its tabs were reloaded").arg(state, site)
+                                      : QStringLiteral("Protection is %1 for %2").arg(state, site),
+                             5000);
+}
+
+void MainWindow::onUpdateFilterLists()
+{
+    if (!vpnManager->isTrafficAllowed()) {
+        statusBar()->showMessage(QStringLiteral("Filter lists are updated only while the VPN tunnel is up"), 5000);
+        return;
+    }
+    contentBlocker->lists()->updateNow();
+    statusBar()->showMessage(QStringLiteral("Updating the filter lists…"), 5000);
 }
 
 void MainWindow::onBrowserTitleChanged(const QString &title)
@@ -947,6 +1007,7 @@ void MainWindow::onSettings()
 {
     BrowserWindow *tab = currentBrowser();
     auto *dialog = new SettingsDialog(dataManager, tab ? tab->privacy() : nullptr, searchManager, this);
+    dialog->setContentBlocker(contentBlocker);
     if (dialog->exec() == QDialog::Accepted) {
         pushPrivacySettingsToAllTabs();
         applyCyberpunkTheme();
@@ -971,6 +1032,7 @@ void MainWindow::onPrivacyDashboard()
     if (!tab || !tab->privacy())
         return;
     auto *dialog = new PrivacyDashboard(tab->privacy(), this);
+    dialog->setSiteProtection(contentBlocker->siteProtection());
     dialog->exec();
     dialog->deleteLater();
 }
@@ -1268,6 +1330,9 @@ void MainWindow::setupVPN()
     // The main window alone reports what the VPN manager has to say.
     if (isPrivate())
         return;
+    // No request of ours leaves outside the tunnel: lists update only inside it.
+    contentBlocker->setTunnelUp(vpnManager->isTrafficAllowed());
+    connect(vpnManager, &VPNManager::trafficAllowedChanged, contentBlocker, &ContentBlocker::setTunnelUp);
     connect(vpnManager, &VPNManager::keysUpdated, this, [this](const QJsonObject &keys) {
         const QString user = keys.value(QLatin1String("username")).toString();
         const QString ip = keys.value(QLatin1String("wireguard")).toObject().value(QLatin1String("client_ip")).toString();

@@ -27,6 +27,7 @@ class QWebEnginePage;
 
 class AccountSyncManager;
 class BrowserWindow;
+class ContentBlocker;
 class ClosedTabs;
 class CommandPalette;
 class DataManager;
@@ -34,6 +35,7 @@ class DownloadManager;
 class FaviconManager;
 class SearchManager;
 class SidePanel;
+class SiteShield;
 class TabStripUpdater;
 class VPNManager;
 
@@ -89,6 +91,10 @@ public:
     DownloadManager *downloads() const { return downloadManager; }
     SearchManager *search() const { return searchManager; }
     AccountSyncManager *accountSync() const { return accountSyncManager; }
+    // Filter lists, the compiled engine and the per-site switch (shared by
+    // the private windows).
+    ContentBlocker *blocker() const { return contentBlocker; }
+    SiteShield *siteShield() const { return shieldButton; }
     SidePanel *assistantPanel() const { return sidePanel; }
     CommandPalette *palette() const { return commandPalette; }
     QLabel *vpnLabel() const { return vpnStatusLabel; }
@@ -153,6 +159,9 @@ public Q_SLOTS:
     void onFocusAddressBar();
     void onBookmarkCurrentPage();
     void onPrivateWindow();
+    // "Protection on this site" for the current tab, and "Update filter lists".
+    void onToggleSiteProtection();
+    void onUpdateFilterLists();
 
 public:
     void saveSession();
@@ -187,6 +196,8 @@ private:
     void setTabTextIfChanged(int index, const QString &text);
     void openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated);
     void pushPrivacySettingsToAllTabs();
+    void updateShield();
+    void onSiteProtectionChanged(const QString &site, bool on);
     QIcon lockIcon() const;
 
     QWidget *centralWidget = nullptr;
@@ -211,6 +222,8 @@ private:
     SearchManager *searchManager = nullptr;
     FaviconManager *faviconManager = nullptr;
     AccountSyncManager *accountSyncManager = nullptr;
+    ContentBlocker *contentBlocker = nullptr;
+    SiteShield *shieldButton = nullptr;
     QDialog *findDialog = nullptr;
     QCompleter *urlCompleter = nullptr;
     QStringListModel *completerModel = nullptr;

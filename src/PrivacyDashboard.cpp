@@ -1,7 +1,9 @@
 #include "PrivacyDashboard.h"
 
 #include "PrivacyEngine.h"
+#include "SiteProtection.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -56,6 +58,9 @@ void PrivacyDashboard::setupUI()
         *values[row] = new QLabel(QStringLiteral("0"), statsGroup);
         grid->addWidget(*values[row], row, 1);
     }
+    // The engine says which site a cookie was for, not which tab asked.
+    cookiesLabel->setToolTip(tr("Cookies refused on this tab's site since the statistics were reset; "
+                                "tabs of the same site count together"));
     layout->addWidget(statsGroup);
 
     auto *protectionGroup = new QGroupBox(tr("Active Protections"), this);
@@ -68,12 +73,24 @@ void PrivacyDashboard::setupUI()
     protectionLayout->addWidget(trackingLabel);
     protectionLayout->addWidget(fingerprintLabel);
     protectionLayout->addWidget(cookieBlockingLabel);
+    siteBox = new QCheckBox(tr("Protection on this site"), protectionGroup);
+    siteBox->setObjectName(QStringLiteral("siteProtectionBox"));
+    siteBox->setToolTip(tr("Off: nothing is blocked or hidden on this site, in any tab; the DNT and Sec-GPC "
+                           "headers and the fingerprint protection stay"));
+    siteBox->hide();
+    protectionLayout->addWidget(siteBox);
+    connect(siteBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (sites && engine && !engine->currentSite().isEmpty())
+            sites->setProtected(engine->currentSite(), on);
+    });
     layout->addWidget(protectionGroup);
 
     auto *domainGroup = new QGroupBox(tr("Blocked Domains"), this);
     auto *domainLayout = new QVBoxLayout(domainGroup);
-    domainTable = new QTableWidget(0, 1, domainGroup);
-    domainTable->setHorizontalHeaderLabels({tr("Domain")});
+    domainTable = new QTableWidget(0, 3, domainGroup);
+    domainTable->setHorizontalHeaderLabels({tr("Domain"), tr("Requests"), tr("Blocked by")});
+    domainTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    domainTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     domainTable->horizontalHeader()->setStretchLastSection(true);
     domainTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     domainTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -117,10 +134,38 @@ void PrivacyDashboard::updateStats()
     cookieBlockingLabel->setText(protectionText(
         tr("Cookie Blocking"), switches.value(QStringLiteral("cookieBlocking")).toBool()));
 
-    const QStringList domains = engine->getBlockedDomains();
-    domainTable->setRowCount(domains.size());
-    for (int row = 0; row < domains.size(); ++row)
-        domainTable->setItem(row, 0, new QTableWidgetItem(domains.at(row)));
+    // Hosts and rules come from pages and lists: items show them as plain text.
+    const QList<RequestInterceptor::HostRecord> records = engine->blockedHostRecords();
+    domainTable->setRowCount(records.size());
+    for (int row = 0; row < records.size(); ++row) {
+        const RequestInterceptor::HostRecord &record = records.at(row);
+        const QString cells[] = {record.host, QString::number(record.count), record.blockedBy};
+        for (int column = 0; column < 3; ++column) {
+            QTableWidgetItem *item = domainTable->item(row, column);
+            if (!item) {
+                item = new QTableWidgetItem;
+                domainTable->setItem(row, column, item);
+            }
+            if (item->text() != cells[column])
+                item->setText(cells[column]);
+            if (column == 2)
+                item->setToolTip(cells[column]);
+        }
+    }
+
+    const QString site = engine->currentSite();
+    siteBox->setVisible(sites && !site.isEmpty());
+    if (sites && !site.isEmpty()) {
+        const QSignalBlocker blocker(siteBox);
+        siteBox->setText(tr("Protection on this site (%1)").arg(site));
+        siteBox->setChecked(sites->isProtected(site));
+    }
+}
+
+void PrivacyDashboard::setSiteProtection(SiteProtection *protection)
+{
+    sites = protection;
+    updateStats();
 }
 
 void PrivacyDashboard::onResetStats()

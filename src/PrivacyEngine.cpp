@@ -185,8 +185,11 @@ void PrivacyEngine::applyPrivacySettings(QWebEngineView *view)
             });
         }
         // A site switched on or off takes effect on the tab's next load.
-        connect(ActiveFilters::instance(), &ActiveFilters::unprotectedSitesChanged, page,
-                [this, page] { onNavigationAccepted(page, page->url(), true); });
+        connect(ActiveFilters::instance(), &ActiveFilters::unprotectedSitesChanged, this,
+                [this, guard = QPointer<QWebEnginePage>(page)] {
+                    if (guard)
+                        onNavigationAccepted(guard, guard->url(), true);
+                });
     }
     insertEnabledScripts(view);
 

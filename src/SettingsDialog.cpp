@@ -1,6 +1,7 @@
 #include "SettingsDialog.h"
 
 #include "DataManager.h"
+#include "FilterListsPanel.h"
 #include "PrivacyEngine.h"
 #include "SearchManager.h"
 #include "WebSettingsApplier.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -168,10 +170,22 @@ void SettingsDialog::setupUI()
         (i < kContentSwitches ? contentLayout : permissionsLayout)->addWidget(box);
         m_privacyBoxes.append(box);
     }
+    const QString cookieHelp = QStringLiteral("Blocks cookies of other sites than the page's (third-party cookies) "
+                                              "in every request and response, and hides tracking cookies from scripts");
+    privacyCheckBox(QStringLiteral("cookieBlocking"))->setToolTip(cookieHelp);
+    privacyCheckBox(QStringLiteral("blockAllCookies"))->setToolTip(QStringLiteral("Blocks every cookie of every request and response (the "
+                                                    "OrvexVPN account's excepted); sites may not keep you signed in"));
     privacyLayout->addWidget(content);
     privacyLayout->addWidget(permissions);
+    m_filterLists = new FilterListsPanel(privacyPage);
+    privacyLayout->addWidget(m_filterLists);
     privacyLayout->addStretch();
-    m_tabs->addTab(privacyPage, QStringLiteral("Privacy"));
+    // Taller than the dialog: the page scrolls.
+    auto *privacyScroll = new QScrollArea;
+    privacyScroll->setWidgetResizable(true);
+    privacyScroll->setFrameShape(QFrame::NoFrame);
+    privacyScroll->setWidget(privacyPage);
+    m_tabs->addTab(privacyScroll, QStringLiteral("Privacy"));
 
     // Search
     auto *searchPage = new QWidget;
@@ -285,6 +299,7 @@ void SettingsDialog::saveSettings()
     settings.insert(kPlugins, m_plugins->isChecked());
     if (m_data)
         m_data->setSettings(settings);
+    m_filterLists->save();
     if (m_privacy) {
         for (int i = 0; i < switches.size(); ++i)
             (m_privacy->*kSetters[i])(m_privacyBoxes.at(i)->isChecked());
@@ -294,6 +309,11 @@ void SettingsDialog::saveSettings()
         if (!keyword.isEmpty())
             m_search->setDefaultEngine(keyword);
     }
+}
+
+void SettingsDialog::setContentBlocker(ContentBlocker *blocker)
+{
+    m_filterLists->setContentBlocker(blocker);
 }
 
 void SettingsDialog::onSave()

@@ -8,7 +8,9 @@
 
 #include "DefaultBrowser.h"
 
+class ContentBlocker;
 class DataManager;
+class FilterListsPanel;
 class PrivacyEngine;
 class QCheckBox;
 class QComboBox;
@@ -28,6 +30,11 @@ class SettingsDialog : public QDialog
 public:
     SettingsDialog(DataManager *dataManager, PrivacyEngine *privacy, SearchManager *searchManager,
                    QWidget *parent = nullptr);
+
+    // The filter lists, My filters and the sites without protection on the
+    // Privacy tab (disabled without one).
+    void setContentBlocker(ContentBlocker *blocker);
+    FilterListsPanel *filterListsPanel() const { return m_filterLists; }
 
     // Settings key and caption of each privacy switch, in display order.
     static const QList<QPair<QString, QString>> &privacySwitches();
@@ -80,6 +87,7 @@ private:
     SearchManager *m_search = nullptr;
     QTabWidget *m_tabs = nullptr;
     QList<QCheckBox *> m_privacyBoxes; // in privacySwitches() order
+    FilterListsPanel *m_filterLists = nullptr;
     QComboBox *m_engineBox = nullptr;
     QPushButton *m_addEngineButton = nullptr;
     QPushButton *m_editEngineButton = nullptr;

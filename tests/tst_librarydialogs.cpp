@@ -251,6 +251,11 @@ private Q_SLOTS:
         engine.interceptor()->countBlocked(RequestInterceptor::Verdict::BlockTracker, QUrl(u"https://cdn.segment.io/a.js"_s));
         QTRY_COMPARE_WITH_TIMEOUT(dashboardStats(dialog), QStringList({"2", "1", "0", "3", "2"}),
                                   PrivacyDashboard::RefreshIntervalMs + 500);
+        // Each blocked host, how often, and what blocked it.
+        QCOMPARE(cells(dialog.domains(), 0), QStringList({"ad.doubleclick.net", "cdn.segment.io"}));
+        QCOMPARE(cells(dialog.domains(), 1), QStringList({"2", "1"}));
+        QCOMPARE(cells(dialog.domains(), 2), QStringList({"Built-in ad list", "Built-in tracker list"}));
+        QVERIFY(dialog.siteProtectionBox()->isHidden()); // no site, no switch
         ModalAnswerer question({u"Yes"_s});
         dialog.findChild<QPushButton *>(u"resetStatsButton"_s)->click();
         QCOMPARE(question.seen().size(), 1);

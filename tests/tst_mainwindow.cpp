@@ -1,15 +1,21 @@
 #include "BrowserWindow.h"
 #include "ClosedTabs.h"
+#include "CommandPalette.h"
+#include "ContentBlocker.h"
 #include "DataManager.h"
 #include "DownloadItem.h"
 #include "DownloadManager.h"
 #include "FakeTools.h"
+#include "FilterListManager.h"
 #include "MainWindow.h"
 #include "ModalAnswerer.h"
 #include "ErrorPage.h"
 #include "PopupWindow.h"
+#include "PrivacyDashboard.h"
 #include "PrivacyEngine.h"
 #include "ServiceEndpoints.h"
+#include "SiteProtection.h"
+#include "SiteShield.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 #include "VPNManager.h"
@@ -440,6 +446,79 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(server->requestCount("/b") > 0, Slow);
     }
 
+    // "Protection on this site" from the toolbar shield, the palette and the
+    // dashboard: stored at once, every tab of the site reloads, other sites'
+    // tabs stay; the shield follows the current tab.
+    void protectionOnThisSite()
+    {
+        auto w = makeWindow(true);
+        show(*w);
+        type(*w, page("/a"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page A")), Slow);
+        w->onNewTab();
+        type(*w, page("/b"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page B")), Slow);
+        w->onNewTab();
+        type(*w, QStringLiteral("http://localhost:%1/a").arg(server->port()));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page A")), Slow);
+        QCOMPARE(w->siteShield()->site(), QStringLiteral("localhost"));
+        w->tabs()->setCurrentIndex(0);
+        QCOMPARE(w->siteShield()->site(), QStringLiteral("127.0.0.1"));
+        QVERIFY(w->siteShield()->isProtectionOn());
+
+        const auto loadsOf = [this](const QByteArray &host) {
+            int n = 0;
+            for (const TestHttpServer::Request &r : server->requests())
+                n += r.header("Host").startsWith(host + ':') && (r.path == "/a" || r.path == "/b");
+            return n;
+        };
+        server->clearRequests();
+        QTest::mouseClick(w->siteShield(), Qt::LeftButton);
+        QVERIFY(!w->blocker()->siteProtection()->isProtected(QStringLiteral("127.0.0.1")));
+        QVERIFY(!w->siteShield()->isProtectionOn());
+        QTRY_COMPARE_WITH_TIMEOUT(loadsOf("127.0.0.1"), 2, Slow);
+        QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Protection is off for 127.0.0.1; its tabs were reloaded"));
+        QCOMPARE(SiteProtection(dir->dataFolder()).unprotectedSites(), QStringList({"127.0.0.1"}));
+        QCOMPARE(loadsOf("localhost"), 0);
+
+        w->onCommandPalette();
+        w->palette()->searchField()->setText(QStringLiteral("protection on this site"));
+        QCOMPARE(w->palette()->listWidget()->count(), 1);
+        QVERIFY(w->palette()->listWidget()->item(0)->text().contains(QStringLiteral("Off for 127.0.0.1")));
+        QTest::keyClick(w->palette()->searchField(), Qt::Key_Return);
+        QVERIFY(w->blocker()->siteProtection()->isProtected(QStringLiteral("127.0.0.1")));
+        QTRY_COMPARE_WITH_TIMEOUT(loadsOf("127.0.0.1"), 4, Slow);
+
+        // The dashboard offers the same switch for its tab's site.
+        PrivacyDashboard dashboard(w->currentBrowser()->privacy());
+        dashboard.setSiteProtection(w->blocker()->siteProtection());
+        QVERIFY(!dashboard.siteProtectionBox()->isHidden());
+        QVERIFY(dashboard.siteProtectionBox()->isChecked());
+        dashboard.siteProtectionBox()->click();
+        QVERIFY(!w->blocker()->siteProtection()->isProtected(QStringLiteral("127.0.0.1")));
+        QVERIFY(!w->siteShield()->isProtectionOn());
+        QTRY_COMPARE_WITH_TIMEOUT(loadsOf("127.0.0.1"), 6, Slow);
+
+        // A private window shares the lists and the switch.
+        auto *ghost = new MainWindow(w.get(), true);
+        QCOMPARE(ghost->blocker(), w->blocker());
+        delete ghost;
+    }
+
+    // The lists update only inside the tunnel: the window tells the list
+    // manager how the tunnel is, and "Update Filter Lists" says why it waits.
+    void filterListsFollowTheTunnel()
+    {
+        auto w = makeWindow(true);
+        QVERIFY(w->blocker()->lists()->isTunnelUp());
+        setTunnel(*w, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->blocker()->lists()->isTunnelUp(), 10000);
+        w->onUpdateFilterLists();
+        QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Filter lists are updated only while the VPN tunnel is up"));
+        setTunnel(*w, true);
+        QTRY_VERIFY_WITH_TIMEOUT(w->blocker()->lists()->isTunnelUp(), 10000);
+    }
+
     // Links that ask for a new tab get one next to their page: target=_blank
     // in front, Ctrl+click and middle-click behind it, one after the other.
     // window.open with a size gets a popup that keeps its opener and closes
@@ -708,6 +787,8 @@ private Q_SLOTS:
     void secondStartHandsOver()
     {
         TempDataDir home;
+        // The browser's own subscriptions are on the internet: none here.
+        home.writeFile(QStringLiteral("filterlists.json"), "{\"lists\": []}");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         QTemporaryDir runtime(QStringLiteral("/tmp/orvex-run-XXXXXX")); // socket addresses are short
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());

@@ -1,10 +1,16 @@
+#include "ActiveFilters.h"
+#include "ContentBlocker.h"
 #include "DataManager.h"
 #include "DefaultBrowser.h"
+#include "FilterListManager.h"
+#include "FilterListsPanel.h"
 #include "ModalAnswerer.h"
 #include "PrivacyEngine.h"
 #include "SearchManager.h"
 #include "SettingsDialog.h"
+#include "SiteProtection.h"
 #include "TempDataDir.h"
+#include "TestHttpServer.h"
 #include "Theme.h"
 #include "WebSettingsApplier.h"
 
@@ -405,6 +411,81 @@ private Q_SLOTS:
             };
             QTRY_VERIFY(!running());
         }
+    }
+
+    // Settings → Privacy → "Filter lists": each list with its rule count,
+    // last update and last error; Add (by URL), Remove and Update now act at
+    // once, downloads only inside the tunnel; My filters shows what it can't
+    // use line by line and is stored by Save; the sites without protection
+    // can be protected again.
+    void filterListsSection()
+    {
+        TempDataDir dir;
+        TestHttpServer server;
+        QVERIFY(server.listen());
+        server.setPage("/list.txt", "[Adblock Plus 2.0]\n! Title: Loopback list\n||ads.example^\n##.ad\n", "text/plain");
+        server.setPage("/second.txt", "[Adblock Plus 2.0]\n! Title: Second list\n||more.example^\n", "text/plain");
+        FilterListManager::setDefaultLists({server.url(u"/list.txt"_s)});
+        ContentBlocker blocker(dir.dataFolder(), dir.cacheDir());
+        DataManager data(dir.configDir());
+        SettingsDialog dialog(&data, nullptr, nullptr);
+        dialog.setContentBlocker(&blocker);
+        FilterListsPanel *panel = dialog.filterListsPanel();
+        QVERIFY(panel->isEnabled());
+        const auto row = [panel](int r) {
+            QStringList cells;
+            for (int c = 0; c < panel->listTable()->columnCount(); ++c)
+                cells << panel->listTable()->item(r, c)->text();
+            return cells;
+        };
+        QCOMPARE(panel->listTable()->rowCount(), 1);
+        QCOMPARE(row(0), (QStringList{u"list.txt"_s, u"0"_s, u"Never"_s, u"OK"_s}));
+
+        QTest::mouseClick(panel->updateButton(), Qt::LeftButton);
+        QCOMPARE(row(0).at(3), u"Not updated: no VPN tunnel is up"_s);
+        QCOMPARE(server.requestCount("/list.txt"), 0);
+        blocker.setTunnelUp(true);
+        QTRY_COMPARE(row(0).at(3), u"OK"_s);
+        QCOMPARE(row(0).at(0), u"Loopback list"_s);
+        QCOMPARE(row(0).at(1), u"2"_s);
+        QCOMPARE(row(0).at(2), FilterListsPanel::lastUpdateText(blocker.lists()->lists().first().lastUpdate, false));
+        QTRY_VERIFY(ActiveFilters::engine() && ActiveFilters::engine()->decide(QUrl(u"https://ads.example/x.js"_s),
+                                                                               QUrl(u"https://news.example/"_s),
+                                                                               FilterRule::Script).blocked);
+
+        ModalAnswerer refused({u"ftp://lists.example/list.txt"_s, u"OK"_s});
+        QTest::mouseClick(panel->addButton(), Qt::LeftButton);
+        QTRY_VERIFY(refused.allAnswered());
+        QCOMPARE(refused.seen().at(1).label, u"Only http and https addresses can be subscribed"_s);
+        ModalAnswerer added({server.url(u"/second.txt"_s).toString()});
+        QTest::mouseClick(panel->addButton(), Qt::LeftButton);
+        QTRY_COMPARE(panel->listTable()->rowCount(), 2);
+        QTRY_COMPARE(row(1).at(0), u"Second list"_s);
+        panel->listTable()->selectRow(0);
+        QTest::mouseClick(panel->removeButton(), Qt::LeftButton);
+        QCOMPARE(panel->listTable()->rowCount(), 1);
+        QCOMPARE(row(0).at(0), u"Second list"_s);
+
+        panel->myFilters()->setPlainText(u"||mine.example^\n$$$what\nexample.com#?#div\n||fine.example^$script"_s);
+        QTRY_VERIFY(!panel->myFiltersErrors()->isHidden());
+        const QStringList errors = panel->myFiltersErrors()->text().split(u'\n');
+        QCOMPARE(errors.size(), 2);
+        QVERIFY2(errors.at(0).startsWith(u"Line 2: "_s) && errors.at(1).startsWith(u"Line 3: "_s), qPrintable(errors.join(u'|')));
+        QVERIFY(blocker.lists()->userRules().isEmpty()); // Save stores them
+        QTest::mouseClick(dialog.saveButton(), Qt::LeftButton);
+        QCOMPARE(blocker.lists()->userRules(), panel->myFilters()->toPlainText());
+        QCOMPARE(dir.readFile(u"myfilters.txt"_s), panel->myFilters()->toPlainText().toUtf8());
+        QTRY_VERIFY(ActiveFilters::engine()->decide(QUrl(u"https://mine.example/a.png"_s), QUrl(u"https://news.example/"_s),
+                                                    FilterRule::Image).blocked);
+
+        blocker.siteProtection()->setProtected(u"www.news.example"_s, false);
+        QCOMPARE(panel->unprotectedSites()->count(), 1);
+        QCOMPARE(panel->unprotectedSites()->item(0)->text(), u"news.example"_s);
+        panel->unprotectedSites()->setCurrentRow(0);
+        QTest::mouseClick(panel->removeSiteButton(), Qt::LeftButton);
+        QCOMPARE(panel->unprotectedSites()->count(), 0);
+        QVERIFY(blocker.siteProtection()->isProtected(u"news.example"_s));
+        ActiveFilters::setEngine(nullptr);
     }
 
     void themeFromSettings_data()

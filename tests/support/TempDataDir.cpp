@@ -1,16 +1,19 @@
 #include "TempDataDir.h"
 
+#include "FilterListManager.h"
+
 #include <QDir>
 
 TempDataDir::TempDataDir()
 {
-    const QString dirs[] = {configDir(), tempDir(), downloadDir(), runtimeDir()};
+    const QString dirs[] = {configDir(), tempDir(), downloadDir(), runtimeDir(), cacheDir()};
     for (int i = 0; i < VarCount; ++i) {
         m_old[i] = qgetenv(Vars[i]);
         QDir().mkpath(dirs[i]);
         qputenv(Vars[i], dirs[i].toLocal8Bit());
     }
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    FilterListManager::setDefaultLists({});
     // QStandardPaths takes the download folder from user-dirs.dirs.
     QFile userDirs(configDir() + QStringLiteral("/user-dirs.dirs"));
     if (userDirs.open(QIODevice::WriteOnly))
@@ -19,6 +22,7 @@ TempDataDir::TempDataDir()
 
 TempDataDir::~TempDataDir()
 {
+    FilterListManager::resetDefaultLists();
     for (int i = 0; i < VarCount; ++i)
         m_old[i].isEmpty() ? qunsetenv(Vars[i]) : qputenv(Vars[i], m_old[i]);
 }
