@@ -7,12 +7,13 @@
 
 ContentBlocker::ContentBlocker(const QString &dataFolder, const QString &cacheFolder, QObject *parent)
     : QObject(parent)
-    , m_lists(new FilterListManager(dataFolder, this))
+    , m_lists(new FilterListManager(dataFolder, this, FilterListManager::Counting::FromEngine))
     , m_loader(new FilterEngineLoader(cacheFolder, this))
     , m_sites(new SiteProtection(dataFolder, this))
 {
     connect(m_loader, &FilterEngineLoader::engineReady, this,
             [this](std::shared_ptr<const FilterEngine> engine, bool fromCache, qint64 elapsedMs) {
+                m_lists->noteRuleCounts(engine->stats());
                 ActiveFilters::setEngine(std::move(engine));
                 Q_EMIT engineReady(fromCache, elapsedMs);
             });

@@ -50,11 +50,12 @@ bool isListUrl(const QUrl &url)
 
 } // namespace
 
-FilterListManager::FilterListManager(const QString &dataFolder, QObject *parent)
+FilterListManager::FilterListManager(const QString &dataFolder, QObject *parent, Counting counting)
     : QObject(parent)
     , m_dataFolder(dataFolder.isEmpty()
                        ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation) + QStringLiteral("/orvexbrowser")
                        : dataFolder)
+    , m_counting(counting)
 {
     m_pool.setMaxThreadCount(1);
     const QStringList folders = snapshotFolders();
@@ -206,7 +207,7 @@ void FilterListManager::load()
     if (user.open(QIODevice::ReadOnly))
         m_userRules = QString::fromUtf8(user.read(MaxUserRulesBytes));
     for (const Entry &e : std::as_const(m_entries)) {
-        if (e.ruleCount < 0 || !QFileInfo::exists(copyPath(e)))
+        if (m_counting == Counting::InBackground && (e.ruleCount < 0 || !QFileInfo::exists(copyPath(e))))
             countInBackground(e.url);
     }
 }
@@ -336,6 +337,24 @@ QList<FilterEngineLoader::Input> FilterListManager::inputs() const
     if (!m_userRules.trimmed().isEmpty())
         out.append({tr("My filters"), QString(), m_userRules.toUtf8()});
     return out;
+}
+
+void FilterListManager::noteRuleCounts(const QList<FilterEngine::ListStats> &stats)
+{
+    bool changed = false;
+    for (const FilterEngine::ListStats &list : stats) {
+        for (Entry &e : m_entries) {
+            const int rules = list.networkRules + list.hidingRules;
+            if (e.title == list.name && e.ruleCount != rules) {
+                e.ruleCount = rules;
+                changed = true;
+            }
+        }
+    }
+    if (!changed)
+        return;
+    save();
+    Q_EMIT listsChanged();
 }
 
 void FilterListManager::waitForIdle()

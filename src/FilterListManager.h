@@ -52,8 +52,14 @@ public:
     static constexpr int RetryAfterMinutes = 60;
     static constexpr int CheckIntervalMs = 60 * 60 * 1000;
 
+    // How the rule counts of the lists' rows are found: by parsing each list
+    // in the background, or from the engine built from them (noteRuleCounts),
+    // which saves parsing every list twice at start-up.
+    enum class Counting { InBackground, FromEngine };
+
     // dataFolder: empty for the browser's data folder.
-    explicit FilterListManager(const QString &dataFolder = QString(), QObject *parent = nullptr);
+    explicit FilterListManager(const QString &dataFolder = QString(), QObject *parent = nullptr,
+                               Counting counting = Counting::InBackground);
     ~FilterListManager() override;
 
     // The subscriptions of a fresh profile (build-time ORVEX_FILTER_LISTS).
@@ -81,6 +87,8 @@ public:
 
     // What the engine is built from: each list's copy (or snapshot) and My filters.
     QList<FilterEngineLoader::Input> inputs() const;
+    // The rules an engine built from inputs() used, per list (by title).
+    void noteRuleCounts(const QList<FilterEngine::ListStats> &stats);
 
     bool isTunnelUp() const { return m_tunnelUp; }
     // Lists downloading now.
@@ -137,6 +145,7 @@ private:
 
     QString m_dataFolder;
     QString m_snapshotFolder;
+    Counting m_counting = Counting::InBackground;
     QList<Entry> m_entries;
     QString m_userRules;
     bool m_tunnelUp = false;

@@ -799,6 +799,28 @@ private Q_SLOTS:
         QTEST(FilterListManager::expiryHours(text), "hours");
     }
 
+    // The browser takes the lists' rule counts from the engine it builds
+    // from them instead of parsing each list a second time.
+    void ruleCountsFromTheEngine()
+    {
+        TempDataDir dir;
+        writeState(dir, {QUrl(u"http://127.0.0.1:9/a.txt"_s)});
+        dir.writeFile(u"filterlists/"_s + QString::fromLatin1(QCryptographicHash::hash("http://127.0.0.1:9/a.txt",
+                                                                                       QCryptographicHash::Sha1).toHex().left(16)) + u".txt"_s,
+                      listText("||ads.example^\n##.ad\n##.banner\n"));
+        FilterListManager manager(dir.dataFolder(), nullptr, FilterListManager::Counting::FromEngine);
+        manager.setSnapshotFolder(QString());
+        manager.waitForIdle();
+        QCOMPARE(manager.lists().first().ruleCount, 0); // not counted on its own
+        const auto inputs = manager.inputs();
+        QCOMPARE(inputs.size(), 1);
+        QSignalSpy changed(&manager, &FilterListManager::listsChanged);
+        manager.noteRuleCounts(FilterEngineLoader::loadOrBuild(inputs, QString())->stats());
+        QCOMPARE(manager.lists().first().ruleCount, 3);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(FilterListManager(dir.dataFolder(), nullptr, FilterListManager::Counting::FromEngine).lists().first().ruleCount, 3);
+    }
+
     // The shipped snapshot stands in for a list never downloaded.
     void snapshotStandsIn()
     {
