@@ -30,6 +30,6 @@ echo "== GUI stall probe"
 QT_QPA_PLATFORM=offscreen "$build/bench/orvex_stallprobe" "$results/stall-$stamp.json" 2>/dev/null
 
 echo "== start-up and memory ($rounds rounds)"
-python3 "$root/bench/run_bench.py" --build "$build" --rounds "$rounds" \
+python3 "$root/bench/run_bench.py" --build "$build" --rounds "$rounds" --engine-memory 3 \
     --micro "$results/micro-$stamp.json" --stall "$results/stall-$stamp.json" \
     --out "$results/startup-$stamp.json"

@@ -1014,12 +1014,37 @@ void FilterEngine::prepare(Request &req, QByteArrayView url, const Page &page, q
 
 QByteArray FilterEngine::encodedUrl(const QUrl &url)
 {
-    QByteArray encoded = url.toEncoded();
-    if (encoded.contains('%')) {
-        encoded.replace("%7C", "|");
-        encoded.replace("%5E", "^");
-    }
+    QByteArray encoded;
+    encodedUrl(url, encoded);
     return encoded;
+}
+
+void FilterEngine::encodedUrl(const QUrl &url, QByteArray &into)
+{
+    // What QUrl::toEncoded() gives (fully encoded text is ASCII), written
+    // into the caller's buffer with '|' and '^' put back as Chromium sends them.
+    const QString text = url.toString(QUrl::FullyEncoded);
+    into.resize(text.size());
+    char *out = into.data();
+    const char16_t *in = reinterpret_cast<const char16_t *>(text.utf16());
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (in[i] == u'%' && i + 2 < text.size() && (in[i + 1] == u'7' || in[i + 1] == u'5')) {
+            const char16_t a = in[i + 1], b = in[i + 2];
+            if (a == u'7' && b == u'C') {
+                out[n++] = '|';
+                i += 2;
+                continue;
+            }
+            if (a == u'5' && b == u'E') {
+                out[n++] = '^';
+                i += 2;
+                continue;
+            }
+        }
+        out[n++] = char(in[i]);
+    }
+    into.truncate(n);
 }
 
 FilterEngine::Page FilterEngine::page(const QUrl &pageUrl) const

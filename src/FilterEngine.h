@@ -92,6 +92,9 @@ public:
     // A QUrl in the form the rules are matched against: encoded as the
     // browser sends it ('|' and '^' stay literal, as Chromium keeps them).
     static QByteArray encodedUrl(const QUrl &url);
+    // The same into a buffer the caller keeps, so that a caller deciding
+    // request after request allocates once for the address's text only.
+    static void encodedUrl(const QUrl &url, QByteArray &into);
 
     Page page(const QUrl &pageUrl) const;
     Page page(QByteArrayView encodedUrl) const;

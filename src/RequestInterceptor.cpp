@@ -70,6 +70,30 @@ bool RequestInterceptor::pathLooksLikeAd(QStringView path)
         || path.contains(u"/adserver/", Qt::CaseInsensitive);
 }
 
+bool RequestInterceptor::encodedPathLooksLikeAd(QByteArrayView url)
+{
+    qsizetype begin = url.indexOf("://");
+    if (begin < 0)
+        return false;
+    begin = url.indexOf('/', begin + 3);
+    if (begin < 0)
+        return false;
+    qsizetype end = begin;
+    while (end < url.size() && url[end] != '?' && url[end] != '#')
+        ++end;
+    QVarLengthArray<char, 1024> path;
+    for (qsizetype i = begin; i < end; ++i) {
+        char c = url[i];
+        if (c == '%' && i + 2 < end && isxdigit(uchar(url[i + 1])) && isxdigit(uchar(url[i + 2]))) {
+            c = char(QByteArray::fromHex(QByteArray::fromRawData(url.data() + i + 1, 2)).at(0));
+            i += 2;
+        }
+        path.append(c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c);
+    }
+    const QByteArrayView decoded(path.constData(), path.size());
+    return decoded.contains("/ads/") || decoded.contains("/adserver/");
+}
+
 // QUrl::host() hands out its stored string (shared, no copy); the path has to
 // be decoded, so it is only built when the host did not already decide.
 bool RequestInterceptor::isAd(const QUrl &url) const
@@ -84,10 +108,14 @@ bool RequestInterceptor::isTracker(const QUrl &url) const
     return hostEndsWithAny(url.host(QUrl::FullyDecoded), trackerDomains);
 }
 
-RequestInterceptor::Verdict RequestInterceptor::decide(const QUrl &url) const
+RequestInterceptor::Verdict RequestInterceptor::decide(const QUrl &url, QByteArrayView encoded) const
 {
-    if (adBlockingEnabled && isAd(url))
-        return Verdict::BlockAd;
+    if (adBlockingEnabled) {
+        if (hostEndsWithAny(url.host(QUrl::FullyDecoded), adDomains))
+            return Verdict::BlockAd;
+        if (encoded.isEmpty() ? pathLooksLikeAd(url.path(QUrl::FullyDecoded)) : encodedPathLooksLikeAd(encoded))
+            return Verdict::BlockAd;
+    }
     if (trackingProtectionEnabled && isTracker(url))
         return Verdict::BlockTracker;
     return Verdict::Pass;
@@ -147,11 +175,11 @@ RequestInterceptor::Outcome RequestInterceptor::evaluate(const QUrl &url, const 
         return out;
 
     const FilterEngine *engine = m_engine.get();
-    QByteArray encoded;
+    FilterEngine::encodedUrl(url, m_encoded);
+    const QByteArrayView encoded(m_encoded);
     qint32 exception = -1;
     const FilterEngine::Page *context = &top.page;
     if (engine) {
-        encoded = FilterEngine::encodedUrl(url);
         // An opaque origin (a sandboxed frame) comes as an empty address.
         if (!document && !initiator.isEmpty())
             context = &pageFor(m_frame, initiator).page;
@@ -171,7 +199,7 @@ RequestInterceptor::Outcome RequestInterceptor::evaluate(const QUrl &url, const 
             exception = d.rule;
         }
     }
-    const Verdict builtin = decide(url);
+    const Verdict builtin = decide(url, encoded);
     if (builtin == Verdict::Pass) {
         out.rule = exception;
         return out;

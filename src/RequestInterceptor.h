@@ -70,8 +70,9 @@ public:
     bool isAd(const QUrl &url) const;
     bool isTracker(const QUrl &url) const;
     // What the built-in lists do with the URL under the current switches;
-    // an ad that is also a tracker counts as an ad.
-    Verdict decide(const QUrl &url) const;
+    // an ad that is also a tracker counts as an ad. With the URL's encoded
+    // form at hand its path is read from that.
+    Verdict decide(const QUrl &url, QByteArrayView encoded = {}) const;
 
     void setAdBlockingEnabled(bool enabled);
     void setTrackingProtectionEnabled(bool enabled);
@@ -99,6 +100,9 @@ public:
     static bool hostEndsWithAny(QStringView host, const QStringList &suffixes);
     // True when the path holds "/ads/" or "/adserver/" in any case.
     static bool pathLooksLikeAd(QStringView path);
+    // The same for the path of an encoded address (as FilterEngine::encodedUrl
+    // gives it), decoded on the stack.
+    static bool encodedPathLooksLikeAd(QByteArrayView encodedUrl);
     // Which switch a list's rules answer to: EasyPrivacy and other lists
     // named for privacy block trackers, every other list blocks ads.
     static Verdict categoryOfList(QStringView listName);
@@ -124,6 +128,7 @@ private:
 
     // GUI thread only (interceptRequest, evaluate).
     std::shared_ptr<const FilterEngine> m_engine;
+    QByteArray m_encoded; // the request's address, reused from request to request
     quint64 m_generation = 0;
     CachedPage m_top;
     CachedPage m_frame;

@@ -42,6 +42,10 @@ private Q_SLOTS:
         row("ads path on any host", "http://127.0.0.1:8080/img/ads/banner.png", Verdict::BlockAd);
         row("adserver path, any case", "https://cdn.example.org/AdServer/serve.js", Verdict::BlockAd);
         row("percent-encoded ads path", "https://example.org/%61ds/x.gif", Verdict::BlockAd);
+        row("encoded slash", "https://example.org/x%2Fads%2Fy.gif", Verdict::BlockAd);
+        row("ads in the query only", "https://example.org/x.gif?next=/ads/", Verdict::Pass);
+        row("ads in the fragment only", "https://example.org/x.html#/ads/", Verdict::Pass);
+        row("upper-case percent escape", "https://example.org/%2Fads/x.gif", Verdict::BlockAd);
         row("ads without trailing slash", "https://example.org/ads", Verdict::Pass);
         row("domain inside the path", "https://example.org/doubleclick.net", Verdict::Pass);
         row("tracker host", "https://www.google-analytics.com/analytics.js", Verdict::BlockTracker);
@@ -58,6 +62,8 @@ private Q_SLOTS:
         interceptor.setAdBlockingEnabled(adOn);
         interceptor.setTrackingProtectionEnabled(trackOn);
         QTEST(interceptor.decide(QUrl(url)), "expected");
+        // The interceptor reads the path from the encoded address it has anyway.
+        QTEST(interceptor.decide(QUrl(url), FilterEngine::encodedUrl(QUrl(url))), "expected");
     }
 
     // The interceptor's decision with the filter lists loaded: the lists
