@@ -1,5 +1,7 @@
 #include "FilterEngine.h"
 
+#include <QtEndian>
+
 #include "PublicSuffix.h"
 
 #include <QCryptographicHash>
@@ -656,13 +658,102 @@ void FilterEngine::buildHiding()
         }
     }
     QList<QByteArrayView> generic;
-    for (const HideRule &h : m_hides) {
-        if (!h.exception && h.domainsCount == 0 && !m_genericExceptions.contains(selectorOf(h).toByteArray()))
-            generic.append(selectorOf(h));
+    QList<QByteArrayView> complex;
+    std::vector<std::pair<quint32, quint32>> table;
+    m_genericComplex.clear();
+    for (qint32 id = 0; id < qint32(m_hides.size()); ++id) {
+        const HideRule &h = m_hides[size_t(id)];
+        if (h.exception || h.domainsCount != 0 || m_genericExceptions.contains(selectorOf(h).toByteArray()))
+            continue;
+        generic.append(selectorOf(h));
+        if (isSimpleSelector(selectorOf(h))) {
+            quint32 a = 0, b = 0;
+            selectorHash(QString::fromLatin1(selectorOf(h)), &a, &b);
+            table.emplace_back(a, b);
+        } else {
+            complex.append(selectorOf(h));
+            m_genericComplex.append(id);
+        }
     }
     m_genericSheet.clear();
     appendSheet(m_genericSheet, generic);
     m_genericSheet.squeeze();
+    m_genericComplexSheet.clear();
+    appendSheet(m_genericComplexSheet, complex);
+    m_genericComplexSheet.squeeze();
+    std::sort(table.begin(), table.end());
+    table.erase(std::unique(table.begin(), table.end()), table.end());
+    m_genericTable.resize(qsizetype(table.size() * 8));
+    uchar *out = reinterpret_cast<uchar *>(m_genericTable.data());
+    for (const auto &[a, b] : table) {
+        qToLittleEndian(a, out);
+        qToLittleEndian(b, out + 4);
+        out += 8;
+    }
+}
+
+bool FilterEngine::isSimpleSelector(QByteArrayView selector)
+{
+    if (selector.size() < 2 || (selector[0] != '#' && selector[0] != '.'))
+        return false;
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+    qsizetype i = 1;
+    if (selector[i] == '-')
+        ++i;
+    // A name starts with a letter (after one hyphen at most), then letters,
+    // digits, hyphens: what needs no escaping in CSS.
+    if (i >= selector.size() || !letter(selector[i]))
+        return false;
+    for (++i; i < selector.size(); ++i) {
+        const char c = selector[i];
+        if (!letter(c) && !(c >= '0' && c <= '9') && c != '-')
+            return false;
+    }
+    return true;
+}
+
+void FilterEngine::selectorHash(QStringView key, quint32 *a, quint32 *b)
+{
+    // Two 32-bit streams mixed with multiplies and rotations (cheap in
+    // JavaScript with Math.imul), finished with an avalanche step each.
+    quint32 h1 = 0x9e3779b9u ^ quint32(key.size());
+    quint32 h2 = 0x85ebca6bu;
+    for (const QChar c : key) {
+        h1 = (h1 ^ c.unicode()) * 0xcc9e2d51u;
+        h1 = (h1 << 15) | (h1 >> 17);
+        h2 = (h2 ^ c.unicode()) * 0x1b873593u;
+        h2 = (h2 << 13) | (h2 >> 19);
+        h2 += h1;
+    }
+    const auto finish = [](quint32 h) {
+        h ^= h >> 16;
+        h *= 0x85ebca6bu;
+        h ^= h >> 13;
+        h *= 0xc2b2ae35u;
+        h ^= h >> 16;
+        return h;
+    };
+    *a = finish(h1 ^ (h2 >> 7));
+    *b = finish(h2 + h1);
+}
+
+QString FilterEngine::genericComplexSheet(const QStringList &excluded) const
+{
+    if (excluded.isEmpty())
+        return m_genericComplexSheet;
+    QSet<QByteArray> skip;
+    for (const QString &selector : excluded)
+        skip.insert(selector.toUtf8());
+    QList<QByteArrayView> selectors;
+    for (const qint32 id : m_genericComplex) {
+        const HideRule &h = m_hides[size_t(id)];
+        const QByteArrayView selector(m_selectors.constData() + h.selectorOffset, h.selectorLength);
+        if (!skip.contains(selector.toByteArray()))
+            selectors.append(selector);
+    }
+    QString sheet;
+    appendSheet(sheet, selectors);
+    return sheet;
 }
 
 // ---- cache -------------------------------------------------------------------------
@@ -1147,7 +1238,23 @@ qint32 FilterEngine::findException(QByteArrayView url, const Page &page, quint32
 QString FilterEngine::styleSheet(const Page &page) const
 {
     const Hiding h = hiding(page);
-    return h.generic ? m_genericSheet + h.extra : h.extra;
+    if (!h.generic)
+        return h.extra;
+    if (h.excluded.isEmpty())
+        return m_genericSheet + h.extra;
+    QSet<QByteArray> skip;
+    for (const QString &selector : h.excluded)
+        skip.insert(selector.toUtf8());
+    QList<QByteArrayView> generic;
+    for (const HideRule &rule : m_hides) {
+        const QByteArrayView selector(m_selectors.constData() + rule.selectorOffset, rule.selectorLength);
+        if (!rule.exception && rule.domainsCount == 0 && !m_genericExceptions.contains(selector.toByteArray())
+            && !skip.contains(selector.toByteArray()))
+            generic.append(selector);
+    }
+    QString sheet;
+    appendSheet(sheet, generic);
+    return sheet + h.extra;
 }
 
 FilterEngine::Hiding FilterEngine::hiding(const Page &page) const
@@ -1189,15 +1296,11 @@ FilterEngine::Hiding FilterEngine::hiding(const Page &page) const
 
     QList<QByteArrayView> extra;
     if (page.genericHideRule < 0) {
-        if (pageExceptions.isEmpty()) {
-            out.generic = !m_genericSheet.isEmpty();
-        } else {
-            QList<QByteArrayView> generic;
-            for (const HideRule &h : m_hides) {
-                if (!h.exception && h.domainsCount == 0 && hidden(selectorOf(h)))
-                    generic.append(selectorOf(h));
-            }
-            appendSheet(out.extra, generic);
+        out.generic = !m_genericSheet.isEmpty();
+        if (out.generic) {
+            for (const QByteArray &selector : std::as_const(pageExceptions))
+                out.excluded.append(QString::fromUtf8(selector));
+            out.excluded.sort();
         }
         for (const qint32 id : m_genericWithExclusions) {
             const HideRule &rule = m_hides[size_t(id)];
@@ -1237,7 +1340,8 @@ qsizetype FilterEngine::memoryUsage() const
         + qsizetype(m_rules.capacity() * sizeof(NetRule) + m_ruleKeys.capacity() * sizeof(quint32)
                     + m_domains.capacity() * sizeof(DomainRef)
                     + m_hides.capacity() * sizeof(HideRule))
-        + m_genericSheet.capacity() * 2;
+        + m_genericSheet.capacity() * 2 + m_genericComplexSheet.capacity() * 2 + m_genericTable.capacity()
+        + m_genericComplex.capacity() * qsizetype(sizeof(qint32));
     for (const Index *index : {m_important.get(), m_blocking.get(), m_exceptions.get()})
         bytes += index ? index->bytes() : 0;
     for (auto it = m_hideByDomain.cbegin(); it != m_hideByDomain.cend(); ++it)

@@ -111,18 +111,38 @@ public:
     // page is allow-listed or its hiding is switched off by an exception.
     QString styleSheet(const Page &page) const;
 
-    // The same sheet in two parts, so that pages can share the big one: the
-    // generic sheet (genericStyleSheet(), the same for every page) when it
-    // applies unchanged, and what the page adds to it (or, when exceptions
-    // take selectors out of the generic part, the whole sheet).
+    // The same sheet in the parts the browser sends a page: whether the
+    // generic selectors apply (the ones every page shares, minus `excluded`,
+    // the selectors the page's own exceptions keep), and what the page adds
+    // (its domain's rules).
     struct Hiding {
         bool generic = false;
+        QStringList excluded;
         QString extra;
-        bool operator==(const Hiding &other) const { return generic == other.generic && extra == other.extra; }
+        bool operator==(const Hiding &other) const
+        {
+            return generic == other.generic && excluded == other.excluded && extra == other.extra;
+        }
         bool operator!=(const Hiding &other) const { return !(*this == other); }
     };
     Hiding hiding(const Page &page) const;
+    // Every generic selector as one style sheet.
     const QString &genericStyleSheet() const { return m_genericSheet; }
+
+    // Generic selectors that name one id or class ("#banner", ".ad-slot"),
+    // the great majority, go to pages as a table of their hashes: a page
+    // looks up the ids and classes it has and hides what the table holds,
+    // instead of every page parsing thousands of selectors. The table is
+    // the sorted pairs (a, b) of selectorHash(), little-endian 32-bit words.
+    QByteArray genericSelectorTable() const { return m_genericTable; }
+    // The other generic selectors (attributes, combinators, pseudo-classes)
+    // as a style sheet, without those `excluded` names.
+    QString genericComplexSheet(const QStringList &excluded = {}) const;
+    // Whether a selector is one id or one class with a plain CSS name.
+    static bool isSimpleSelector(QByteArrayView selector);
+    // A 64-bit hash of "#id" or ".class" in two halves, the same as the
+    // page's script computes over the UTF-16 code units.
+    static void selectorHash(QStringView key, quint32 *a, quint32 *b);
 
     // The rule's text as written, and the name of the list it came from.
     QString ruleText(qint32 rule) const;
@@ -221,4 +241,7 @@ private:
     QList<qint32> m_genericWithExclusions;        // ~a.com##sel
     QSet<QByteArray> m_genericExceptions;         // #@#sel
     QString m_genericSheet;
+    QByteArray m_genericTable;
+    QString m_genericComplexSheet;
+    QList<qint32> m_genericComplex; // hiding rules of the complex sheet
 };

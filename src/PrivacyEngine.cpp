@@ -1,10 +1,10 @@
 #include "PrivacyEngine.h"
 
 #include "ActiveFilters.h"
-#include "ElementHiding.h"
 #include "PageScript.h"
 #include "PlainMessageBox.h"
 #include "ProfileProtection.h"
+#include "ProtectionScript.h"
 #include "PublicSuffix.h"
 #include "RequestInterceptor.h"
 #include "WebPage.h"
@@ -172,8 +172,8 @@ void PrivacyEngine::applyPrivacySettings(QWebEngineView *view)
         AppliedPage entry{page, {}};
         entry.unprotected = !PublicSuffix::site(page->url()).isEmpty()
             && ActiveFilters::isUnprotected(PublicSuffix::site(page->url()));
-        entry.hiding = new ElementHiding(page, this);
-        entry.hiding->setEnabled(adBlocking);
+        entry.script = new ProtectionScript(page, this);
+        entry.script->setHidingEnabled(adBlocking);
         m_appliedPages.append(entry);
         connect(page, &QWebEnginePage::featurePermissionRequested, this,
                 [this, page](const QUrl &origin, QWebEnginePage::Feature feature) {
@@ -211,38 +211,44 @@ void PrivacyEngine::onNavigationAccepted(QWebEnginePage *page, const QUrl &url, 
     AppliedPage *entry = findApplied(page);
     if (!entry)
         return;
-    if (entry->hiding)
-        entry->hiding->navigationAccepted(url, isMainFrame);
+    // Frames run no page protection script: only the page's navigations count.
     if (!isMainFrame)
         return;
     if (page->profile())
         ProfileProtection::of(page->profile())->notePendingUrl(page, url);
     // The ad and tracking scripts are content blocking: not on a site the
-    // user switched off. Swapped before the new document is created.
+    // user switched off. Set up before the new document is created.
     const QString site = PublicSuffix::site(url);
-    const bool unprotected = !site.isEmpty() && ActiveFilters::isUnprotected(site);
-    if (unprotected == entry->unprotected)
-        return;
-    entry->unprotected = unprotected;
-    const QList<QWebEngineScript> old = std::exchange(entry->scripts, {});
-    for (const QWebEngineScript &script : old)
-        page->scripts().remove(script);
-    if (QWebEngineView *view = QWebEngineView::forPage(page))
-        insertEnabledScripts(view);
+    entry->unprotected = !site.isEmpty() && ActiveFilters::isUnprotected(site);
+    if (entry->script) {
+        entry->script->setPageScripts(pageScripts(entry->unprotected));
+        entry->script->navigationAccepted(url);
+    }
 }
 
+QString PrivacyEngine::pageScripts(bool unprotected) const
+{
+    QStringList parts;
+    if (adBlocking && !unprotected)
+        parts << getAdBlockingJS();
+    if (trackingProtection && !unprotected)
+        parts << getTrackingProtectionJS();
+    if (fingerprintProtection)
+        parts << getFingerprintProtectionJS();
+    if (cookieBlocking)
+        parts << getCookieBlockingJS();
+    return parts.join(QStringLiteral("\n;\n"));
+}
+
+// The scripts of document creation go in as one (ProtectionScript): the
+// engine costs about a megabyte per script in every renderer.
 void PrivacyEngine::insertEnabledScripts(QWebEngineView *view)
 {
-    const AppliedPage *entry = view ? findApplied(view->page()) : nullptr;
-    const bool unprotected = entry && entry->unprotected;
-    if (adBlocking && !unprotected)
-        injectAdBlocking(view);
-    if (trackingProtection && !unprotected)
-        injectTrackingProtection(view);
-    if (fingerprintProtection)
-        injectFingerprintProtection(view);
-    if (cookieBlocking)
-        injectCookieBlocking(view);
+    AppliedPage *entry = view ? findApplied(view->page()) : nullptr;
+    if (entry && entry->script) {
+        entry->script->setHidingEnabled(adBlocking);
+        entry->script->setPageScripts(pageScripts(entry->unprotected));
+    }
     if (blockFonts) {
         const QString source = PageScript::fill(QStringLiteral("stylesheet.js"),
                                                 {{QStringLiteral("STYLE_SHEET"), PageScript::string(getFontBlockingCSS())}});
@@ -310,8 +316,6 @@ void PrivacyEngine::refreshScripts()
     m_appliedPages.removeIf([](const AppliedPage &entry) { return !entry.page; });
     const QList<AppliedPage> pages = m_appliedPages;
     for (const AppliedPage &entry : pages) {
-        if (entry.hiding)
-            entry.hiding->setEnabled(adBlocking);
         if (QWebEngineView *view = QWebEngineView::forPage(entry.page))
             insertEnabledScripts(view);
     }

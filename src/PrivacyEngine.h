@@ -12,7 +12,7 @@
 
 #include "RequestInterceptor.h"
 
-class ElementHiding;
+class ProtectionScript;
 class QWebEngineProfile;
 class QWebEngineView;
 class QWidget;
@@ -102,7 +102,7 @@ private:
     struct AppliedPage {
         QPointer<QWebEnginePage> page;
         QList<QWebEngineScript> scripts;
-        ElementHiding *hiding = nullptr;
+        ProtectionScript *script = nullptr; // the scripts of document creation
         bool unprotected = false; // the scripts were made for a site switched off
     };
 
@@ -111,6 +111,8 @@ private:
     void insertScript(QWebEngineView *view, const QString &source,
                       QWebEngineScript::InjectionPoint point);
     void insertEnabledScripts(QWebEngineView *view);
+    // The page scripts that are on, as one source.
+    QString pageScripts(bool unprotected) const;
     void setScriptSwitch(bool &field, bool value);
     void refreshScripts();
     void applyProfileSwitches();

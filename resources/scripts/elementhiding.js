@@ -1,52 +1,171 @@
-// Hides what the filter lists name, before the page is first painted: one
-// constructed style sheet, adopted by the document when it is created. Runs
-// in every frame, in a world of its own (the page can't reach the sheet or
-// the hook). The browser rewrites this script as the tab navigates, since the
-// sheet depends on the site, and runs it again in a live page whose sheet
-// must change (a same-document navigation to an address the lists treat
-// otherwise, newly loaded lists): it then only updates the sheet.
+// Hides what the filter lists name on the page. Runs at document creation,
+// in the main world, as part of the tab's page protection script, so its
+// sheet is in place before the first paint.
+//
+// The page's own rules (its domain's) and the lists' few generic selectors
+// with attributes or combinators go into one constructed style sheet at
+// once. The thousands of generic selectors that name a single id or class
+// come as a table of their hashes: every id and class the page shows is
+// looked up as the parser adds it (a mutation observer runs before the
+// next paint), and only the selectors the page has are added to the sheet.
+// The browser runs this script again in a live page whose rules changed (a
+// same-document navigation, new lists): it then only hands over its data.
 (function () {
     'use strict';
     const hook = Symbol.for('orvex.elementHiding');
-    // The lists' generic sheet, the same for every site.
-    const generic = "@GENERIC@";
-    // Per host: [whether the generic sheet applies, what the host adds].
-    const hosts = "@HOSTS@";
-    // For hosts not listed (frames of other sites).
-    const fallback = "@FALLBACK@";
-    // Frames without a host of their own (about:blank) belong to the page.
-    const pageHost = "@PAGE_HOST@";
-
-    const host = location.hostname || pageHost;
-    const entry = Object.prototype.hasOwnProperty.call(hosts, host) ? hosts[host] : fallback;
+    const data = {
+        // Little-endian 32-bit pairs (a, b), sorted, base64.
+        table: "@TABLE@",
+        // The generic selectors that are not one id or class.
+        complex: "@COMPLEX@",
+        // Whether the generic selectors apply to the page.
+        generic: "@GENERIC@",
+        // Generic selectors the page's exceptions keep.
+        excluded: "@EXCLUDED@",
+        // The page's own rules.
+        extra: "@EXTRA@",
+        // The site this was made for: a document of another site keeps to
+        // the generic part until the browser sends its own.
+        host: "@HOST@",
+        // Which of the browser's versions this is: a live document that
+        // runs the current one needs nothing more.
+        revision: "@REVISION@"
+    };
     if (window[hook]) {
-        window[hook](entry[0], entry[1]);
+        window[hook](data);
         return;
     }
 
-    let sheet = null;
-    let current = null;
-    function adopt() {
-        if (sheet && document.adoptedStyleSheets.indexOf(sheet) === -1)
-            document.adoptedStyleSheets = document.adoptedStyleSheets.concat([sheet]);
+    // The page may replace these; ours are kept from before it runs.
+    const Sheet = CSSStyleSheet;
+    const replaceSync = CSSStyleSheet.prototype.replaceSync;
+    const insertRule = CSSStyleSheet.prototype.insertRule;
+    const adopted = Object.getOwnPropertyDescriptor(Document.prototype, 'adoptedStyleSheets');
+    const imul = Math.imul;
+    const escape = CSS.escape;
+
+    let words = new Uint32Array(0);
+    let excluded = new Set();
+    let active = false;
+    let base = '';
+    const seen = new Set();
+    const sheet = new Sheet();
+
+    function decode(text) {
+        const bytes = atob(text);
+        const out = new Uint32Array(bytes.length >> 2);
+        for (let i = 0; i < out.length; ++i) {
+            const j = i << 2;
+            out[i] = (bytes.charCodeAt(j) | (bytes.charCodeAt(j + 1) << 8) | (bytes.charCodeAt(j + 2) << 16)
+                      | (bytes.charCodeAt(j + 3) << 24)) >>> 0;
+        }
+        return out;
     }
-    function apply(useGeneric, extra) {
-        if (current && current[0] === useGeneric && current[1] === extra)
+
+    // FilterEngine::selectorHash over the UTF-16 code units.
+    function finish(h) {
+        h ^= h >>> 16;
+        h = imul(h, 0x85ebca6b);
+        h ^= h >>> 13;
+        h = imul(h, 0xc2b2ae35);
+        h ^= h >>> 16;
+        return h >>> 0;
+    }
+    function listed(key) {
+        let h1 = (0x9e3779b9 ^ key.length) | 0, h2 = 0x85ebca6b | 0;
+        for (let i = 0; i < key.length; ++i) {
+            const c = key.charCodeAt(i);
+            h1 = imul(h1 ^ c, 0xcc9e2d51);
+            h1 = (h1 << 15) | (h1 >>> 17);
+            h2 = imul(h2 ^ c, 0x1b873593);
+            h2 = (h2 << 13) | (h2 >>> 19);
+            h2 = (h2 + h1) | 0;
+        }
+        const a = finish(h1 ^ (h2 >>> 7)), b = finish((h2 + h1) | 0);
+        let low = 0, high = (words.length >> 1) - 1;
+        while (low <= high) {
+            const mid = (low + high) >> 1;
+            const x = words[mid << 1], y = words[(mid << 1) + 1];
+            if (x === a && y === b)
+                return true;
+            if (x < a || (x === a && y < b))
+                low = mid + 1;
+            else
+                high = mid - 1;
+        }
+        return false;
+    }
+
+    function consider(key) {
+        if (seen.has(key))
             return;
-        current = [useGeneric, extra];
-        const text = (useGeneric ? generic : '') + extra;
-        if (!text && !sheet)
+        seen.add(key);
+        if (!active || excluded.has(key) || !listed(key))
             return;
+        const selector = key.charAt(0) + escape(key.slice(1));
         try {
-            if (!sheet)
-                sheet = new CSSStyleSheet();
-            sheet.replaceSync(text);
-            adopt();
+            insertRule.call(sheet, selector + ' { display: none !important; }', sheet.cssRules.length);
         } catch (e) {
         }
     }
+    function look(element) {
+        if (element.id)
+            consider('#' + element.id);
+        const classes = element.classList;
+        for (let i = 0; classes && i < classes.length; ++i)
+            consider('.' + classes[i]);
+    }
+    function lookInside(root) {
+        look(root);
+        if (root.firstElementChild) {
+            const inside = root.querySelectorAll('[id], [class]');
+            for (let i = 0; i < inside.length; ++i)
+                look(inside[i]);
+        }
+    }
+
+    function adopt() {
+        const sheets = adopted.get.call(document);
+        if (sheets.indexOf(sheet) === -1)
+            adopted.set.call(document, sheets.concat([sheet]));
+    }
+
+    function apply(next) {
+        apply.revision = next.revision;
+        const own = !next.host || next.host === location.hostname;
+        const generic = next.generic && own;
+        words = generic ? decode(next.table) : new Uint32Array(0);
+        excluded = new Set(next.excluded);
+        active = generic;
+        base = (generic ? next.complex : '') + (own ? next.extra : '');
+        try {
+            replaceSync.call(sheet, base);
+        } catch (e) {
+        }
+        // Ids and classes seen before are looked up again under the new table.
+        seen.clear();
+        if (document.documentElement)
+            lookInside(document.documentElement);
+        adopt();
+    }
     window[hook] = apply;
-    apply(entry[0], entry[1]);
+    apply(data);
+
+    new MutationObserver(function (mutations) {
+        for (let m = 0; m < mutations.length; ++m) {
+            const mutation = mutations[m];
+            if (mutation.type === 'attributes') {
+                if (mutation.target.nodeType === 1)
+                    look(mutation.target);
+                continue;
+            }
+            const nodes = mutation.addedNodes;
+            for (let i = 0; i < nodes.length; ++i) {
+                if (nodes[i].nodeType === 1)
+                    lookInside(nodes[i]);
+            }
+        }
+    }).observe(document, { childList: true, subtree: true, attributes: true, attributeFilter: ['id', 'class'] });
     // A page that sets its own adopted sheets replaces the list: ours goes back in.
     document.addEventListener('DOMContentLoaded', adopt);
     window.addEventListener('load', adopt);
