@@ -573,7 +573,7 @@ QWebEnginePage *MainWindow::createPageFor(BrowserWindow *opener, int type)
     return tab->page();
 }
 
-void MainWindow::openUrlInTab(BrowserWindow *tab, const QUrl &url, bool)
+void MainWindow::openUrlInTab(BrowserWindow *tab, const QUrl &url)
 {
     if (!tab)
         return;
@@ -654,7 +654,7 @@ void MainWindow::onReopenClosedTab()
     // Back where it was, with its back and forward list, when the engine
     // takes the saved list and the gate lets its page load.
     if (entry->history.isEmpty() || !tab->restoreHistory(entry->history))
-        openUrlInTab(tab, QUrl(entry->url, QUrl::TolerantMode), true);
+        openUrlInTab(tab, QUrl(entry->url, QUrl::TolerantMode));
     saveSession();
 }
 
@@ -767,7 +767,7 @@ void MainWindow::onUrlEntered()
         address = searchManager->searchUrl(text, QString());
     if (address.isEmpty())
         return;
-    openUrlInTab(tab, address, true);
+    openUrlInTab(tab, address);
 }
 
 void MainWindow::onBrowserUrlChanged(const QUrl &url)
@@ -1338,7 +1338,7 @@ void MainWindow::onDuplicateTab(int index)
     // A copy is a new load like any other: without a tunnel it would leave
     // outside it, so it waits behind the warning page like its source.
     if (BrowserWindow *copy = currentBrowser(); copy && !address.isEmpty())
-        openUrlInTab(copy, address, true);
+        openUrlInTab(copy, address);
 }
 
 // ---- VPN and account -----------------------------------------------------

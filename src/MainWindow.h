@@ -193,7 +193,8 @@ private:
     void restoreFromPageFullScreen();
     void connectTabBasics(BrowserWindow *tab, bool shortensTitles);
     void setTabTextIfChanged(int index, const QString &text);
-    void openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated);
+    // Loads url in tab (the page shows the warning while the gate refuses it).
+    void openUrlInTab(BrowserWindow *tab, const QUrl &url);
     void pushPrivacySettingsToAllTabs();
     QIcon lockIcon() const;
 
