@@ -431,6 +431,7 @@ ErrorPage *BrowserWindow::ensureErrorPage()
         connect(errorView, &ErrorPage::backToSafetyClicked, this, [this] {
             view->stop();
             hideErrorPage();
+            emit urlChanged(view->url());
         });
         connect(errorView, &ErrorPage::continueClicked, this, [this] {
             if (!pendingCertificate || !pendingCertificate->isOverridable())
@@ -467,6 +468,8 @@ void BrowserWindow::onCertificateError(const QWebEngineCertificateError &error)
     pendingCertificate = error;
     page->showCertificateError(error.url().host(QUrl::FullyDecoded), error.description(), error.isOverridable());
     layout->setCurrentWidget(page);
+    // The address bar shows where the error is, not where the tab was.
+    emit urlChanged(error.url());
 }
 
 void BrowserWindow::onRenderProcessTerminated(int status)

@@ -24,7 +24,7 @@ DownloadItem *DownloadManager::downloadAt(int index) const
     return m_downloads.at(index);
 }
 
-void DownloadManager::addDownload(QWebEngineDownloadRequest *request)
+void DownloadManager::addDownload(QWebEngineDownloadRequest *request, bool offTheRecord)
 {
     if (!request)
         return;
@@ -35,6 +35,7 @@ void DownloadManager::addDownload(QWebEngineDownloadRequest *request)
         }
     }
     auto *item = new DownloadItem(request, this);
+    item->setProperty("orvexOffTheRecord", offTheRecord);
     // The engine's proposal (directory and file name) is taken as it is.
     request->accept();
     track(item);
@@ -53,9 +54,18 @@ void DownloadManager::track(DownloadItem *item)
     emit downloadAdded(item);
 }
 
+QJsonArray DownloadManager::getDownloadHistory() const
+{
+    QJsonArray all = m_offTheRecordHistory;
+    for (const QJsonValue &record : m_history)
+        all.append(record);
+    return all;
+}
+
 QStringList DownloadManager::clearHistory()
 {
     m_history = QJsonArray();
+    m_offTheRecordHistory = QJsonArray();
     // Ended downloads of this run are history too; running ones stay listed.
     m_downloads.removeIf([](const DownloadItem *item) { return item->isFinished(); });
     QStringList failed;
@@ -92,8 +102,12 @@ void DownloadManager::onDownloadFinished()
     record.insert(QStringLiteral("path"), item->path());
     record.insert(QStringLiteral("finished"), QDateTime::currentDateTime().toString(Qt::ISODate));
     record.insert(QStringLiteral("size"), QJsonValue(item->bytesTotal()));
-    m_history = prependCapped(m_history, record);
-    saveHistory();
+    if (item->property("orvexOffTheRecord").toBool()) {
+        m_offTheRecordHistory = prependCapped(m_offTheRecordHistory, record);
+    } else {
+        m_history = prependCapped(m_history, record);
+        saveHistory();
+    }
     emit downloadFinished(item);
 }
 

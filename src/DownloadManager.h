@@ -26,13 +26,16 @@ public:
     DownloadItem *downloadAt(int index) const;
     int downloadCount() const { return int(m_downloads.size()); }
 
-    void addDownload(QWebEngineDownloadRequest *request);
+    // offTheRecord: a private window's download. It is listed and
+    // remembered for this run only, never written to downloads.json.
+    void addDownload(QWebEngineDownloadRequest *request, bool offTheRecord = false);
     void addDownload(const QUrl &url, const QString &filename);
 
     QString defaultDownloadPath() const { return m_defaultDownloadPath; }
     void setDefaultDownloadPath(const QString &path) { m_defaultDownloadPath = path; }
 
-    QJsonArray getDownloadHistory() const { return m_history; }
+    // Ended downloads, newest first: this run's private ones, then the stored ones.
+    QJsonArray getDownloadHistory() const;
     // Forgets ended downloads: the stored list with the copies kept of a
     // damaged one, and this run's finished items. Returns the files that
     // could not be written or removed.
@@ -61,5 +64,6 @@ private:
     QList<DownloadItem *> m_downloads;
     QString m_defaultDownloadPath;
     QJsonArray m_history;
+    QJsonArray m_offTheRecordHistory;
     QString m_dataFolder;
 };

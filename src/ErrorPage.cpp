@@ -23,7 +23,8 @@ ErrorPage::ErrorPage(QWidget *parent)
     auto *card = new QWidget(this);
     card->setObjectName(QStringLiteral("errorCard"));
     card->setAttribute(Qt::WA_StyledBackground);
-    card->setMaximumWidth(560);
+    // A fixed width lets the wrapped labels take the height they need.
+    card->setFixedWidth(560);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(36, 32, 36, 32);
     layout->setSpacing(14);
@@ -45,8 +46,14 @@ ErrorPage::ErrorPage(QWidget *parent)
     buttons->addWidget(m_secondary);
     buttons->addWidget(m_primary);
     layout->addLayout(buttons);
+    // Centred by stretches, not by alignment: an aligned item gets its size
+    // hint, and the wrapped labels would not get the height their width needs.
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(card);
+    row->addStretch();
     outer->addStretch();
-    outer->addWidget(card, 0, Qt::AlignHCenter);
+    outer->addLayout(row);
     outer->addStretch(2);
 
     connect(m_primary, &QPushButton::clicked, this, [this] {
@@ -81,6 +88,10 @@ void ErrorPage::show(Kind kind, const QString &title, const QString &body, const
                      const QString &secondary)
 {
     m_kind = kind;
+    // The style sheet's fonts must be in place before the labels measure their text.
+    ensurePolished();
+    m_title->ensurePolished();
+    m_body->ensurePolished();
     m_title->setText(title);
     m_body->setText(body);
     m_primary->setText(primary);

@@ -115,7 +115,7 @@ MainWindow::MainWindow(QWidget *parent)
     }
 }
 
-MainWindow::MainWindow(MainWindow *primary, bool)
+MainWindow::MainWindow(MainWindow *primary, bool privateWindow)
     : QMainWindow(nullptr)
     , primaryWindow(primary)
 {
@@ -126,15 +126,19 @@ MainWindow::MainWindow(MainWindow *primary, bool)
     searchManager = primary->searchManager;
     accountSyncManager = primary->accountSyncManager;
     contentBlocker = primary->contentBlocker;
-    // Nothing of this window reaches the disk: no icon cache shared with the
-    // other windows, cookies and cache in memory, closed tabs in memory.
-    faviconManager = new FaviconManager(this);
-    privateProfile = new QWebEngineProfile(this);
-    closedTabList = new ClosedTabs(QString(), this);
-
-    setWindowTitle(QStringLiteral("OrvexBrowser — Ghost Mode"));
+    if (privateWindow) {
+        // Nothing of this window reaches the disk: no icon cache shared with
+        // the other windows, cookies and cache in memory, closed tabs in memory.
+        faviconManager = new FaviconManager(this);
+        privateProfile = new QWebEngineProfile(this);
+        closedTabList = new ClosedTabs(QString(), this);
+        setWindowTitle(QStringLiteral("OrvexBrowser \u2014 Ghost Mode"));
+    } else {
+        faviconManager = primary->faviconManager;
+        closedTabList = primary->closedTabList;
+        setWindowTitle(QStringLiteral("OrvexBrowser"));
+    }
     init();
-    onNewTab();
     updateVPNStatus();
 }
 
@@ -171,10 +175,13 @@ void MainWindow::init()
 
 MainWindow::~MainWindow()
 {
+    destroying = true;
     qApp->removeEventFilter(this);
     saveSession();
-    for (const QPointer<MainWindow> &window : std::as_const(privateWindowList))
-        delete window.data();
+    if (!primaryWindow) {
+        for (const QPointer<MainWindow> &window : std::as_const(otherWindows))
+            delete window.data();
+    }
     if (privateProfile) {
         // Pages must die before their profile, which is one of our children too.
         const QList<PopupWindow *> popups = findChildren<PopupWindow *>();
@@ -194,30 +201,60 @@ QWebEngineProfile *MainWindow::webProfile() const
 QList<MainWindow *> MainWindow::privateWindows() const
 {
     QList<MainWindow *> windows;
-    for (const QPointer<MainWindow> &window : privateWindowList) {
-        if (window)
+    const MainWindow *primary = primaryWindow ? primaryWindow.data() : this;
+    for (const QPointer<MainWindow> &window : primary->otherWindows) {
+        if (window && window->isPrivate())
             windows.append(window);
     }
     return windows;
 }
 
-void MainWindow::onPrivateWindow()
+QList<MainWindow *> MainWindow::secondaryWindows() const
+{
+    QList<MainWindow *> windows;
+    const MainWindow *primary = primaryWindow ? primaryWindow.data() : this;
+    for (const QPointer<MainWindow> &window : primary->otherWindows) {
+        if (window && !window->isPrivate())
+            windows.append(window);
+    }
+    return windows;
+}
+
+MainWindow *MainWindow::openWindow(bool privateWindow)
 {
     MainWindow *primary = primaryWindow ? primaryWindow.data() : this;
-    auto *window = new MainWindow(primary, true);
-    primary->privateWindowList.removeAll(QPointer<MainWindow>());
-    primary->privateWindowList.append(window);
+    auto *window = new MainWindow(primary, privateWindow);
+    primary->otherWindows.removeAll(QPointer<MainWindow>());
+    primary->otherWindows.append(window);
     window->show();
     window->raise();
     window->activateWindow();
+    return window;
+}
+
+void MainWindow::onPrivateWindow()
+{
+    openWindow(true)->onNewTab();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // Closing the main window ends the run: its private windows go with it.
-    if (!isPrivate()) {
-        for (MainWindow *window : privateWindows())
-            window->close();
+    if (primaryWindow) {
+        if (!closingWithPrimary && !isPrivate()) {
+            userClosed = true;
+            primaryWindow->scheduleSessionSave();
+        }
+    } else {
+        // Closing the main window ends the run: the session keeps the tabs of
+        // every window open at that moment, then the others close with it.
+        saveSession();
+        sessionSealed = true;
+        for (const QPointer<MainWindow> &window : std::as_const(otherWindows)) {
+            if (window) {
+                window->closingWithPrimary = true;
+                window->close();
+            }
+        }
     }
     QMainWindow::closeEvent(event);
 }
@@ -527,6 +564,13 @@ QWebEnginePage *MainWindow::createPageFor(BrowserWindow *opener, int type)
     }
     if (tabWidget->count() >= 200)
         return nullptr;
+    if (type == QWebEnginePage::WebBrowserWindow) {
+        // "Open link in new window": a window like this one (private stays private).
+        MainWindow *window = openWindow(isPrivate());
+        BrowserWindow *tab = window->createTab(QStringLiteral("New Tab"), true);
+        window->tabWidget->setCurrentWidget(tab);
+        return tab->page();
+    }
     // Next to its opener, after the tabs it opened before (in the order they
     // were opened); from a popup, at the end.
     int index = -1;
@@ -542,7 +586,7 @@ QWebEnginePage *MainWindow::createPageFor(BrowserWindow *opener, int type)
     return tab->page();
 }
 
-void MainWindow::openUrlInTab(BrowserWindow *tab, const QUrl &url, bool)
+void MainWindow::openUrlInTab(BrowserWindow *tab, const QUrl &url)
 {
     if (!tab)
         return;
@@ -623,7 +667,7 @@ void MainWindow::onReopenClosedTab()
     // Back where it was, with its back and forward list, when the engine
     // takes the saved list and the gate lets its page load.
     if (entry->history.isEmpty() || !tab->restoreHistory(entry->history))
-        openUrlInTab(tab, QUrl(entry->url, QUrl::TolerantMode), true);
+        openUrlInTab(tab, QUrl(entry->url, QUrl::TolerantMode));
     saveSession();
 }
 
@@ -737,7 +781,7 @@ void MainWindow::onUrlEntered()
         address = searchManager->searchUrl(text, QString());
     if (address.isEmpty())
         return;
-    openUrlInTab(tab, address, true);
+    openUrlInTab(tab, address);
 }
 
 void MainWindow::onBrowserUrlChanged(const QUrl &url)
@@ -832,7 +876,7 @@ void MainWindow::onBrowserFaviconChanged(const QPixmap &pixmap)
 
 void MainWindow::onDownloadRequested(QWebEngineDownloadRequest *download)
 {
-    downloadManager->addDownload(download);
+    downloadManager->addDownload(download, isPrivate());
 }
 
 // ---- Commands ------------------------------------------------------------
@@ -1171,18 +1215,19 @@ void MainWindow::onFindInPage()
 
 void MainWindow::scheduleSessionSave()
 {
-    if (sessionTimer && !isPrivate())
+    if (isPrivate())
+        return;
+    if (primaryWindow) {
+        primaryWindow->scheduleSessionSave();
+        return;
+    }
+    if (sessionTimer && !sessionSealed)
         sessionTimer->start();
 }
 
-void MainWindow::saveSession()
+QJsonArray MainWindow::sessionRecords(int windowIndex) const
 {
-    // A private window's tabs are nobody's business after it closes.
-    if (!tabWidget || !dataManager || isPrivate())
-        return;
-    if (sessionTimer)
-        sessionTimer->stop();
-    QJsonArray session;
+    QJsonArray records;
     for (int i = 0; i < tabWidget->count(); ++i) {
         auto *tab = qobject_cast<BrowserWindow *>(tabWidget->widget(i));
         if (!tab)
@@ -1191,7 +1236,36 @@ void MainWindow::saveSession()
         record.insert(QStringLiteral("url"), tab->sessionUrl());
         record.insert(QStringLiteral("title"), tab->title());
         record.insert(QStringLiteral("pinned"), tabWidget->tabBar()->tabData(i).toBool());
-        session.append(record);
+        // Tabs of the main window carry no "window" key, as ever.
+        if (windowIndex > 0)
+            record.insert(QStringLiteral("window"), windowIndex);
+        records.append(record);
+    }
+    return records;
+}
+
+void MainWindow::saveSession()
+{
+    // A private window's tabs are nobody's business after it closes.
+    if (!tabWidget || !dataManager || isPrivate())
+        return;
+    if (primaryWindow) {
+        if (!primaryWindow->destroying)
+            primaryWindow->saveSession();
+        return;
+    }
+    if (sessionSealed)
+        return;
+    if (sessionTimer)
+        sessionTimer->stop();
+    QJsonArray session = sessionRecords(0);
+    int index = 0;
+    for (MainWindow *window : secondaryWindows()) {
+        if (window->userClosed)
+            continue;
+        const QJsonArray records = window->sessionRecords(++index);
+        for (const QJsonValue &record : records)
+            session.append(record);
     }
     dataManager->setSession(session);
 }
@@ -1199,34 +1273,47 @@ void MainWindow::saveSession()
 void MainWindow::restoreSession()
 {
     const QJsonArray session = dataManager->getSession();
-    if (session.isEmpty()) {
-        onNewTab();
-        return;
-    }
+    QHash<int, MainWindow *> windows;
     for (const QJsonValue &value : session) {
         const QJsonObject record = value.toObject();
-        const QString url = record.value(QLatin1String("url")).toString();
-        const QString title = record.value(QLatin1String("title")).toString();
-        const bool pinned = record.value(QLatin1String("pinned")).toBool();
-
-        BrowserWindow *tab = createTab(title.isEmpty() ? QStringLiteral("New Tab") : title, false);
-        const int index = tabWidget->indexOf(tab);
-        if (pinned) {
-            tabWidget->tabBar()->setTabData(index, true);
-            tabWidget->setTabIcon(index, lockIcon());
+        const int windowIndex = record.value(QLatin1String("window")).toInt(0);
+        MainWindow *target = this;
+        if (windowIndex > 0) {
+            target = windows.value(windowIndex);
+            if (!target) {
+                target = openWindow(false);
+                windows.insert(windowIndex, target);
+            }
         }
-        if (url.isEmpty() || url == BrowserWindow::vpnWarningAddress()) {
-            if (vpnManager->isConnected())
-                tab->loadUrl(QUrl(homePage()));
-            else
-                tab->showVPNWarning();
-            continue;
-        }
-        QUrl address(url, QUrl::TolerantMode);
-        address.setScheme(address.scheme().toLower());
-        // The page refuses it behind the warning while the gate is closed.
-        tab->loadUrl(address);
+        target->restoreTab(record);
     }
+    if (tabWidget->count() == 0)
+        onNewTab();
+}
+
+void MainWindow::restoreTab(const QJsonObject &record)
+{
+    const QString url = record.value(QLatin1String("url")).toString();
+    const QString title = record.value(QLatin1String("title")).toString();
+    const bool pinned = record.value(QLatin1String("pinned")).toBool();
+
+    BrowserWindow *tab = createTab(title.isEmpty() ? QStringLiteral("New Tab") : title, false);
+    const int index = tabWidget->indexOf(tab);
+    if (pinned) {
+        tabWidget->tabBar()->setTabData(index, true);
+        tabWidget->setTabIcon(index, lockIcon());
+    }
+    if (url.isEmpty() || url == BrowserWindow::vpnWarningAddress()) {
+        if (vpnManager->isConnected())
+            tab->loadUrl(QUrl(homePage()));
+        else
+            tab->showVPNWarning();
+        return;
+    }
+    QUrl address(url, QUrl::TolerantMode);
+    address.setScheme(address.scheme().toLower());
+    // The page refuses it behind the warning while the gate is closed.
+    tab->loadUrl(address);
 }
 
 QIcon MainWindow::lockIcon() const
@@ -1313,7 +1400,7 @@ void MainWindow::onDuplicateTab(int index)
     // A copy is a new load like any other: without a tunnel it would leave
     // outside it, so it waits behind the warning page like its source.
     if (BrowserWindow *copy = currentBrowser(); copy && !address.isEmpty())
-        openUrlInTab(copy, address, true);
+        openUrlInTab(copy, address);
 }
 
 // ---- VPN and account -----------------------------------------------------
@@ -1328,7 +1415,7 @@ void MainWindow::setupVPN()
             updateVPNStatus();
     });
     // The main window alone reports what the VPN manager has to say.
-    if (isPrivate())
+    if (primaryWindow)
         return;
     // No request of ours leaves outside the tunnel: lists update only inside it.
     contentBlocker->setTunnelUp(vpnManager->isTrafficAllowed());

@@ -48,15 +48,21 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
-    // A private ("Ghost Mode") window of `primary`: it shares the primary
-    // window's stores, VPN and downloads, browses on an off-the-record
-    // profile of its own and keeps no history, session or closed tabs.
+    // Another window of `primary`, opened without tabs: it shares the primary
+    // window's stores, VPN and downloads. A normal one keeps its tabs in the
+    // primary's session. A private ("Ghost Mode") one browses on an
+    // off-the-record profile of its own and keeps no history, session or
+    // closed tabs.
     MainWindow(MainWindow *primary, bool privateWindow);
     ~MainWindow() override;
 
     bool isPrivate() const { return privateProfile != nullptr; }
     QWebEngineProfile *webProfile() const;
     QList<MainWindow *> privateWindows() const;
+    // The primary's other normal windows, in the order they were opened.
+    QList<MainWindow *> secondaryWindows() const;
+    // Opens another (normal or private) window of this window's primary.
+    MainWindow *openWindow(bool privateWindow);
 
     // Opens each address in a new tab, the first one current, and brings
     // the window to the front (addresses handed over from the command line).
@@ -180,6 +186,8 @@ protected:
 
 private:
     void init();
+    QJsonArray sessionRecords(int windowIndex) const;
+    void restoreTab(const QJsonObject &record);
     void setupShortcuts();
     void setupUI();
     void applyCyberpunkTheme();
@@ -194,7 +202,8 @@ private:
     void restoreFromPageFullScreen();
     void connectTabBasics(BrowserWindow *tab, bool shortensTitles);
     void setTabTextIfChanged(int index, const QString &text);
-    void openUrlInTab(BrowserWindow *tab, const QUrl &url, bool gated);
+    // Loads url in tab (the page shows the warning while the gate refuses it).
+    void openUrlInTab(BrowserWindow *tab, const QUrl &url);
     void pushPrivacySettingsToAllTabs();
     void updateShield();
     void onSiteProtectionChanged(const QString &site, bool on);
@@ -230,7 +239,11 @@ private:
     FileChooser vpnFileChooser;
 
     QPointer<MainWindow> primaryWindow;
-    QList<QPointer<MainWindow>> privateWindowList;
+    QList<QPointer<MainWindow>> otherWindows; // of the primary window
+    bool userClosed = false;         // a window the user closed leaves the session
+    bool closingWithPrimary = false; // ...one closed with the primary stays in it
+    bool sessionSealed = false;      // the primary closed: the session is final
+    bool destroying = false;
     QWebEngineProfile *privateProfile = nullptr;
     ClosedTabs *closedTabList = nullptr;
     QTimer *sessionTimer = nullptr;

@@ -1,5 +1,7 @@
 #include "PrivateConfigFile.h"
 
+#include "PosixFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,15 +14,6 @@
 #include <utility>
 
 namespace {
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 // Opens the folder for the *at() calls. A link at the folder's own name is
 // followed only into a folder others cannot write to (a user's dotfile
 // set-up); in a shared folder anyone could have put it there.
@@ -39,21 +32,6 @@ int openFolder(const QByteArray &folder)
     return fd;
 }
 
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 }
 
 bool PrivateConfigFile::write(const QString &path, const QByteArray &data)
@@ -63,7 +41,7 @@ bool PrivateConfigFile::write(const QString &path, const QByteArray &data)
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     if (name.isEmpty())
         return false;
-    Descriptor dir{openFolder(folder)};
+    PosixFile::Descriptor dir{openFolder(folder)};
     if (dir.fd < 0 && errno == ENOENT && QDir().mkpath(info.absolutePath()))
         dir.fd = openFolder(folder);
     if (dir.fd < 0)
@@ -83,7 +61,7 @@ bool PrivateConfigFile::write(const QString &path, const QByteArray &data)
 
     static const char alnum[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QByteArray tempName;
-    Descriptor file;
+    PosixFile::Descriptor file;
     for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
         tempName = name + ".tmp-";
         for (int i = 0; i < 6; ++i)
@@ -96,7 +74,7 @@ bool PrivateConfigFile::write(const QString &path, const QByteArray &data)
         return false;
 
     // The umask may have taken bits off, never put any on; fchmod makes it exact.
-    bool ok = ::fchmod(file.fd, 0600) == 0 && writeAll(file.fd, data) && ::fsync(file.fd) == 0;
+    bool ok = ::fchmod(file.fd, 0600) == 0 && PosixFile::writeAll(file.fd, data) && ::fsync(file.fd) == 0;
     ok = ::close(std::exchange(file.fd, -1)) == 0 && ok;
     ok = ok && ::renameat(dir.fd, tempName.constData(), dir.fd, name.constData()) == 0;
     if (!ok) {

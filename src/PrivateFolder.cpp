@@ -1,5 +1,7 @@
 #include "PrivateFolder.h"
 
+#include "PosixFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -11,15 +13,6 @@
 #include <unistd.h>
 
 namespace {
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 // Checked on the open folder, not on a path that could change meanwhile.
 bool isOwnClosedFolder(int fd)
 {
@@ -35,12 +28,12 @@ QString inRuntimeFolder(const QString &runtimeDir)
     if (runtimeDir.isEmpty() || !QDir::isAbsolutePath(runtimeDir))
         return QString();
     const QString base = QDir::cleanPath(runtimeDir);
-    Descriptor runtime{::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    PosixFile::Descriptor runtime{::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     if (!isOwnClosedFolder(runtime.fd))
         return QString();
     if (::mkdirat(runtime.fd, "orvexbrowser", 0700) != 0 && errno != EEXIST)
         return QString();
-    Descriptor own{::openat(runtime.fd, "orvexbrowser", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    PosixFile::Descriptor own{::openat(runtime.fd, "orvexbrowser", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     struct stat st {};
     if (own.fd < 0 || ::fstat(own.fd, &st) != 0 || st.st_uid != ::geteuid())
         return QString();
@@ -51,7 +44,7 @@ QString inRuntimeFolder(const QString &runtimeDir)
 
 bool isPrivate(const QString &folder)
 {
-    Descriptor fd{::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    PosixFile::Descriptor fd{::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     return isOwnClosedFolder(fd.fd);
 }
 
@@ -66,7 +59,7 @@ QString freshInTemp(const QString &tempDir)
     QByteArray name = QFile::encodeName(QDir::cleanPath(tempDir) + QStringLiteral("/orvexbrowser-XXXXXX"));
     if (!::mkdtemp(name.data()))
         return QString();
-    Descriptor fresh{::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
+    PosixFile::Descriptor fresh{::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
     if (fresh.fd < 0 || ::fchmod(fresh.fd, 0700) != 0 || !isOwnClosedFolder(fresh.fd)) // 0700 less the umask
         return QString();
     made = QFile::decodeName(name);

@@ -1,5 +1,7 @@
 #include "StoreFile.h"
 
+#include "PosixFile.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -70,21 +72,6 @@ QSet<QString> &unkeptPaths()
     return paths;
 }
 
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 }
 
 // Written with plain POSIX calls rather than QSaveFile: QSaveFile::commit()
@@ -134,7 +121,7 @@ bool StoreFile::write(const QString &path, const QByteArray &data, Access access
     bool ok = access != Access::Secret || ::fchmod(fd, 0600) == 0;
     if (keepMode)
         ::fchmod(fd, old.st_mode & 0777);
-    ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = ok && PosixFile::writeAll(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tempName.constData(), finalName.constData()) == 0;
     if (!ok) {

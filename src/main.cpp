@@ -1,6 +1,7 @@
 #include "BrowserWindow.h"
 #include "CommandLine.h"
 #include "DataManager.h"
+#include "EngineProxy.h"
 #include "MainWindow.h"
 #include "SingleInstance.h"
 #include "Theme.h"
@@ -41,6 +42,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("OrvexBrowser"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0.0"));
     QCoreApplication::setOrganizationName(QStringLiteral("OrvexVPN"));
+    // Our own requests leave the way the user sent the engine's.
+    EngineProxy::install(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"));
 
     // Qt has taken its own options out of the arguments by now.
     const CommandLine::Parsed command = CommandLine::parse(app.arguments().mid(1), QDir::currentPath());

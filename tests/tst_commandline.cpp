@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "EngineProxy.h"
 #include "SingleInstance.h"
 
 #include <QLocalServer>
@@ -75,6 +76,52 @@ private Q_SLOTS:
         QCOMPARE(parsed.errors.size(), errors);
         QCOMPARE(parsed.help, help);
         QCOMPARE(parsed.version, version);
+    }
+
+    // Our own requests follow the proxy given to the engine, with its rules.
+    void proxyFromEngineFlags_data()
+    {
+        QTest::addColumn<QByteArray>("flags");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("proxy"); // "type host:port", or "none"
+        const QByteArray proxy = "--disable-gpu --proxy-server=http://10.0.0.1:3128";
+        QTest::newRow("no proxy given") << QByteArray("--disable-gpu") << "https://a.test/" << "none";
+        QTest::newRow("http proxy, https site") << proxy << "https://a.test/" << "http 10.0.0.1:3128";
+        QTest::newRow("http proxy, http site") << proxy << "http://a.test/favicon.ico" << "http 10.0.0.1:3128";
+        QTest::newRow("loopback goes direct") << proxy << "http://127.0.0.1:8080/api/login" << "none";
+        QTest::newRow("localhost goes direct") << proxy << "http://localhost:11434/api/generate" << "none";
+        QTest::newRow("ipv6 loopback goes direct") << proxy << "http://[::1]:8080/" << "none";
+        QTest::newRow("loopback through the proxy when asked")
+            << QByteArray("--proxy-server=10.0.0.1:3128 --proxy-bypass-list=<-loopback>") << "http://127.0.0.1/"
+            << "http 10.0.0.1:3128";
+        QTest::newRow("no scheme is http") << QByteArray("--proxy-server=proxy.lan:8080") << "https://a.test/"
+                                           << "http proxy.lan:8080";
+        QTest::newRow("socks5") << QByteArray("--proxy-server=socks5://10.0.0.2:1080") << "https://a.test/"
+                                << "socks5 10.0.0.2:1080";
+        QTest::newRow("socks4 cannot be spoken") << QByteArray("--proxy-server=socks4://10.0.0.2:1080")
+                                                 << "https://a.test/" << "none";
+        QTest::newRow("per scheme") << QByteArray("--proxy-server=http=10.0.0.1:80;https=10.0.0.3:443")
+                                    << "https://a.test/" << "http 10.0.0.3:443";
+        QTest::newRow("bypass list") << QByteArray("--proxy-server=10.0.0.1:3128 --proxy-bypass-list=*.corp.test;intra")
+                                     << "https://wiki.corp.test/" << "none";
+        QTest::newRow("bypass list, other host") << QByteArray("--proxy-server=10.0.0.1:3128 --proxy-bypass-list=*.corp.test")
+                                                 << "https://a.test/" << "http 10.0.0.1:3128";
+        QTest::newRow("no-proxy-server wins") << QByteArray("--proxy-server=10.0.0.1:3128 --no-proxy-server")
+                                              << "https://a.test/" << "none";
+        QTest::newRow("quoted") << QByteArray("\"--proxy-server=10.0.0.1:3128\"") << "https://a.test/"
+                                << "http 10.0.0.1:3128";
+    }
+    void proxyFromEngineFlags()
+    {
+        QFETCH(QByteArray, flags);
+        QFETCH(QString, url);
+        QFETCH(QString, proxy);
+        const QNetworkProxy got = EngineProxy::proxyFor(EngineProxy::rulesFromFlags(flags), QUrl(url));
+        const QString type = got.type() == QNetworkProxy::HttpProxy     ? QStringLiteral("http")
+                           : got.type() == QNetworkProxy::Socks5Proxy ? QStringLiteral("socks5")
+                                                                      : QStringLiteral("none");
+        QCOMPARE(type == QLatin1String("none") ? type : type + u' ' + got.hostName() + u':' + QString::number(got.port()),
+                 proxy);
     }
 
     void messages_data()

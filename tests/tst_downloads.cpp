@@ -31,7 +31,7 @@ struct EngineDownload {
         QWebEngineProfile *profile = QWebEngineProfile::defaultProfile();
         profile->setDownloadPath(dir.downloadDir());
         hook = QObject::connect(profile, &QWebEngineProfile::downloadRequested, &manager,
-                                qOverload<QWebEngineDownloadRequest *>(&DownloadManager::addDownload));
+                                [this](QWebEngineDownloadRequest *request) { manager.addDownload(request); });
         if (server.listen())
             view.load(server.url(u'/' + file));
         if (QTest::qWaitFor([this] { return manager.downloadCount() == 1; }, 30000))
