@@ -43,6 +43,7 @@ BookmarksDialog::BookmarksDialog(DataManager *dataManager, QWidget *parent)
     , m_chooseFile(&BookmarksDialog::chooseWithFileDialog)
 {
     setWindowTitle(QStringLiteral("Bookmarks"));
+    setStyleSheet(Theme::dialogStyleSheet());
     setMinimumSize(600, 500);
     setupUI();
     loadBookmarks();

@@ -29,6 +29,7 @@ HistoryDialog::HistoryDialog(DataManager *dataManager, QWidget *parent)
     , m_data(dataManager)
 {
     setWindowTitle(QStringLiteral("History"));
+    setStyleSheet(Theme::dialogStyleSheet());
     setMinimumSize(800, 600);
     setupUI();
     loadHistory();

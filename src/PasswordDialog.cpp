@@ -1,5 +1,7 @@
 #include "PasswordDialog.h"
 
+#include "Theme.h"
+
 #include "DataManager.h"
 #include "ImportFile.h"
 #include "PasswordCsv.h"
@@ -48,6 +50,7 @@ PasswordDialog::PasswordDialog(DataManager *dataManager, QWidget *parent)
     , m_chooseFile(&PasswordDialog::chooseWithFileDialog)
 {
     setWindowTitle(QStringLiteral("Password Manager"));
+    setStyleSheet(Theme::dialogStyleSheet());
     setMinimumSize(700, 500);
     setupUI();
     loadPasswords();

@@ -1,5 +1,7 @@
 #include "SettingsDialog.h"
 
+#include "Theme.h"
+
 #include "DataManager.h"
 #include "FilterListsPanel.h"
 #include "PrivacyEngine.h"
@@ -55,8 +57,10 @@ SettingsDialog::SettingsDialog(DataManager *dataManager, PrivacyEngine *privacy,
     , m_privacy(privacy)
     , m_search(searchManager)
 {
+    setStyleSheet(Theme::dialogStyleSheet());
     setWindowTitle(QStringLiteral("Settings"));
     setMinimumSize(600, 500);
+    resize(660, 640);
     m_defaultBrowser = new DefaultBrowser(this);
     connect(m_defaultBrowser, &DefaultBrowser::finished, this, &SettingsDialog::onDefaultBrowserAnswer);
     setupUI();

@@ -206,6 +206,21 @@ QString Theme::recordTableStyleSheet()
                           "QHeaderView::section { background: #2d2d2d; color: white; padding: 8px; }");
 }
 
+QString Theme::dialogStyleSheet()
+{
+    // The window's sheet makes every button a bare toolbar icon; in a dialog
+    // a button must look like one.
+    if (g_active == Kind::Light)
+        return QStringLiteral("QPushButton { background: #ffffff; color: #18181b; border: 1px solid #d4d4d8;"
+                              " padding: 5px 14px; min-width: 56px; }"
+                              "QPushButton:hover, QPushButton:default { border-color: #0891b2; }"
+                              "QPushButton:disabled { color: #a1a1aa; }");
+    return QStringLiteral("QPushButton { background: #2d2d2d; color: #e0e0e0; border: 1px solid #3d3d3d;"
+                          " padding: 5px 14px; min-width: 56px; }"
+                          "QPushButton:hover, QPushButton:default { border-color: #00e5ff; }"
+                          "QPushButton:disabled { color: #777; }");
+}
+
 QString Theme::treeStyleSheet()
 {
     if (g_active == Kind::Light)

@@ -39,6 +39,8 @@ public:
 
     // Per-widget sheets of the dialogs, in the active theme.
     static QString recordTableStyleSheet();
+    // Buttons that look like buttons, for a dialog of the window.
+    static QString dialogStyleSheet();
     static QString treeStyleSheet();
     static QString filterFieldStyleSheet();
 };

@@ -533,6 +533,21 @@ private Q_SLOTS:
         QVERIFY(Theme::recordTableStyleSheet().contains(u"#1e1e1e"_s));
         // The platform's palette of this test (Fusion's light one) stands for the desktop.
         QCOMPARE(Theme::apply(&window, QJsonObject{{"theme", "system"}}), Theme::Kind::Light);
+
+        // The window's sheet makes buttons bare icons; a dialog's keep a frame.
+        Theme::apply(&window, QJsonObject());
+        TempDataDir dir;
+        DataManager data;
+        SettingsDialog dialog(&data, nullptr, nullptr, &window);
+        dialog.show();
+        const auto buttons = dialog.findChildren<QPushButton *>();
+        const auto save = std::find_if(buttons.cbegin(), buttons.cend(),
+                                       [](const QPushButton *b) { return b->text() == u"Save"_s; });
+        QVERIFY(save != buttons.cend());
+        // The button's top edge against the dialog just above it.
+        const QImage shot = dialog.grab().toImage();
+        const QRect edge((*save)->mapTo(&dialog, QPoint(0, 0)), (*save)->size());
+        QVERIFY(shot.pixelColor(edge.center().x(), edge.top()) != shot.pixelColor(edge.center().x(), edge.top() - 3));
     }
 };
 
