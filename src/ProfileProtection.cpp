@@ -1,5 +1,8 @@
 #include "ProfileProtection.h"
 
+#include "ActiveFilters.h"
+#include "ProtectionScript.h"
+
 #include "PublicSuffix.h"
 #include "RequestInterceptor.h"
 #include "ServiceEndpoints.h"
@@ -46,6 +49,10 @@ ProfileProtection::ProfileProtection(QWebEngineProfile *profile)
 {
     refreshAccount();
     profile->setUrlRequestInterceptor(m_interceptor);
+    // The lists' generic hiding data, shared by every page of the profile.
+    ProtectionScript::installGeneric(profile);
+    connect(ActiveFilters::instance(), &ActiveFilters::engineChanged, this,
+            [this] { ProtectionScript::installGeneric(m_profile); });
     const std::shared_ptr<CookieState> state = m_cookies;
     QThread *const networkThread = thread();
     profile->cookieStore()->setCookieFilter([state, networkThread](const QWebEngineCookieStore::FilterRequest &request) {

@@ -5,6 +5,8 @@
 #include "PublicSuffix.h"
 
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QtEndian>
 #include <QWebEngineScriptCollection>
 
 namespace {
@@ -20,24 +22,64 @@ QString hostOf(const QUrl &url)
     return QString::fromLatin1(QUrl::toAce(url.host(QUrl::FullyDecoded))).toLower();
 }
 
-// The engine's shared generic data, escaped once per engine: every tab's
-// script holds it.
-struct GenericLiterals {
+// The engine's generic hiding data as the profile's script, made once per
+// engine: every profile's copy and every live update use it.
+struct GenericScript {
     std::weak_ptr<const FilterEngine> engine;
-    QString table;
-    QString complex;
+    QString source;
 };
 
-const GenericLiterals &literalsFor(const std::shared_ptr<const FilterEngine> &engine)
+QString hexTable(const QByteArray &table)
 {
-    static GenericLiterals cached;
+    // Sixteen hex digits per pair, a then b, as the page's script reads them.
+    static const char digits[] = "0123456789abcdef";
+    QByteArray out;
+    out.reserve(table.size() * 2);
+    for (qsizetype i = 0; i + 8 <= table.size(); i += 8) {
+        for (const qsizetype word : {i, i + 4}) {
+            const quint32 value = qFromLittleEndian<quint32>(table.constData() + word);
+            for (int shift = 28; shift >= 0; shift -= 4)
+                out.append(digits[(value >> shift) & 0xf]);
+        }
+    }
+    return QString::fromLatin1(out);
+}
+}
+
+QString ProtectionScript::genericSource(const std::shared_ptr<const FilterEngine> &engine)
+{
+    static GenericScript cached;
+    if (!engine)
+        return {};
     if (cached.engine.lock() != engine) {
         cached.engine = engine;
-        cached.table = PageScript::string(QString::fromLatin1(engine->genericSelectorTable().toBase64()));
-        cached.complex = PageScript::string(engine->genericComplexSheet());
+        const QByteArray table = engine->genericSelectorTable();
+        const QString complex = engine->genericComplexSheet();
+        cached.source = table.isEmpty() && complex.isEmpty()
+            ? QString()
+            : PageScript::fill(QStringLiteral("generichiding.js"),
+                               {{QStringLiteral("TABLE"), PageScript::string(hexTable(table))},
+                                {QStringLiteral("COMPLEX"), PageScript::string(complex)}});
     }
-    return cached;
+    return cached.source;
 }
+
+void ProtectionScript::installGeneric(QWebEngineProfile *profile)
+{
+    if (!profile)
+        return;
+    QWebEngineScriptCollection *scripts = profile->scripts();
+    for (const QWebEngineScript &old : scripts->find(genericScriptName()))
+        scripts->remove(old);
+    const QString source = genericSource(ActiveFilters::engine());
+    if (source.isEmpty())
+        return;
+    QWebEngineScript script;
+    script.setName(genericScriptName());
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setSourceCode(source);
+    scripts->insert(script);
 }
 
 ProtectionScript::ProtectionScript(QWebEnginePage *page, QObject *parent)
@@ -93,27 +135,19 @@ QString ProtectionScript::hidingSource(const FilterEngine *engine, const QUrl &u
 {
     if (!engine)
         return {};
-    const std::shared_ptr<const FilterEngine> current = ActiveFilters::engine();
     const FilterEngine::Hiding hiding = hidingFor(engine, url);
-    QString table, complex;
-    if (hiding.generic && current.get() == engine) {
-        const GenericLiterals &literals = literalsFor(current);
-        table = literals.table;
-        complex = hiding.excluded.isEmpty() ? literals.complex : PageScript::string(engine->genericComplexSheet(hiding.excluded));
-    } else if (hiding.generic) {
-        table = PageScript::string(QString::fromLatin1(engine->genericSelectorTable().toBase64()));
-        complex = PageScript::string(engine->genericComplexSheet(hiding.excluded));
-    } else {
-        table = complex = PageScript::string(QString());
-    }
+    // The profile's script brings the generic part; the page's exceptions
+    // may keep some of its complex selectors.
+    const QString complex = hiding.generic && !hiding.excluded.isEmpty()
+        ? PageScript::string(engine->genericComplexSheet(hiding.excluded))
+        : QStringLiteral("null");
     QStringList excluded;
     for (const QString &selector : hiding.excluded) {
         if (FilterEngine::isSimpleSelector(selector.toUtf8()))
             excluded.append(selector);
     }
     return PageScript::fill(QStringLiteral("elementhiding.js"),
-                            {{QStringLiteral("TABLE"), table},
-                             {QStringLiteral("COMPLEX"), complex},
+                            {{QStringLiteral("COMPLEX"), complex},
                              {QStringLiteral("GENERIC"), PageScript::boolean(hiding.generic)},
                              {QStringLiteral("EXCLUDED"), PageScript::array(excluded)},
                              {QStringLiteral("EXTRA"), PageScript::string(hiding.extra)},
@@ -207,6 +241,9 @@ void ProtectionScript::install(bool reinsert, bool live)
     }
     // Only the hiding part runs again: it hands its data to the live
     // document's hiding, or sets it up where the document has none.
-    if (live && !hiding.isEmpty() && isWeb(m_pageUrl))
-        m_page->runJavaScript(hiding, QWebEngineScript::MainWorld);
+    if (live && !hiding.isEmpty() && isWeb(m_pageUrl)) {
+        const QString generic = genericSource(m_engine);
+        m_page->runJavaScript(generic.isEmpty() ? hiding : generic + QStringLiteral("\n;\n") + hiding,
+                              QWebEngineScript::MainWorld);
+    }
 }

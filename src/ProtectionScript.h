@@ -10,6 +10,7 @@
 #include <memory>
 
 class QWebEnginePage;
+class QWebEngineProfile;
 
 // The one script a tab's page runs at document creation: the page scripts
 // that are on (ad, tracking, fingerprint and cookie protection, in that
@@ -32,6 +33,7 @@ class ProtectionScript : public QObject
     Q_OBJECT
 public:
     static QString scriptName() { return QStringLiteral("orvex-page-protection"); }
+    static QString genericScriptName() { return QStringLiteral("orvex-generic-hiding"); }
 
     explicit ProtectionScript(QWebEnginePage *page, QObject *parent = nullptr);
     ~ProtectionScript() override;
@@ -50,6 +52,12 @@ public:
     // The element hiding part for an address (empty without an engine);
     // revision names this version of it.
     static QString hidingSource(const FilterEngine *engine, const QUrl &url, int revision = 0);
+
+    // The lists' generic hiding data as a script, the same for every page;
+    // installGeneric() puts the active engine's into a profile's scripts
+    // (replacing an older one), where every page of the profile finds it.
+    static QString genericSource(const std::shared_ptr<const FilterEngine> &engine);
+    static void installGeneric(QWebEngineProfile *profile);
 
     // The script the page has now (empty when none).
     QString currentSource() const { return m_installed ? m_script.sourceCode() : QString(); }

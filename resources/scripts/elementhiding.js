@@ -8,15 +8,17 @@
 // come as a table of their hashes: every id and class the page shows is
 // looked up as the parser adds it (a mutation observer runs before the
 // next paint), and only the selectors the page has are added to the sheet.
+// The generic part is the same for every page: the profile's own script
+// (generichiding.js) hands it over, so that each tab does not carry a copy.
 // The browser runs this script again in a live page whose rules changed (a
 // same-document navigation, new lists): it then only hands over its data.
 (function () {
     'use strict';
     const hook = Symbol.for('orvex.elementHiding');
+    const shared = Symbol.for('orvex.genericHiding');
     const data = {
-        // Little-endian 32-bit pairs (a, b), sorted, base64.
-        table: "@TABLE@",
-        // The generic selectors that are not one id or class.
+        // The generic selectors that are not one id or class, when the
+        // page's exceptions keep some of them (null: the profile's).
         complex: "@COMPLEX@",
         // Whether the generic selectors apply to the page.
         generic: "@GENERIC@",
@@ -44,22 +46,24 @@
     const imul = Math.imul;
     const escape = CSS.escape;
 
-    let words = new Uint32Array(0);
+    // The profile's generic data: {table, complex}; the table is the sorted
+    // hash pairs (a, b), sixteen hex digits each.
+    let generic = window[shared] || null;
+    let current = null;
+    let table = '';
     let excluded = new Set();
     let active = false;
     let base = '';
     const seen = new Set();
     const sheet = new Sheet();
 
-    function decode(text) {
-        const bytes = atob(text);
-        const out = new Uint32Array(bytes.length >> 2);
-        for (let i = 0; i < out.length; ++i) {
-            const j = i << 2;
-            out[i] = (bytes.charCodeAt(j) | (bytes.charCodeAt(j + 1) << 8) | (bytes.charCodeAt(j + 2) << 16)
-                      | (bytes.charCodeAt(j + 3) << 24)) >>> 0;
+    function hexWord(at) {
+        let value = 0;
+        for (let i = at; i < at + 8; ++i) {
+            const c = table.charCodeAt(i);
+            value = value * 16 + (c <= 57 ? c - 48 : c - 87);
         }
-        return out;
+        return value;
     }
 
     // FilterEngine::selectorHash over the UTF-16 code units.
@@ -82,10 +86,10 @@
             h2 = (h2 + h1) | 0;
         }
         const a = finish(h1 ^ (h2 >>> 7)), b = finish((h2 + h1) | 0);
-        let low = 0, high = (words.length >> 1) - 1;
+        let low = 0, high = (table.length >> 4) - 1;
         while (low <= high) {
             const mid = (low + high) >> 1;
-            const x = words[mid << 1], y = words[(mid << 1) + 1];
+            const x = hexWord(mid << 4), y = hexWord((mid << 4) + 8);
             if (x === a && y === b)
                 return true;
             if (x < a || (x === a && y < b))
@@ -131,13 +135,15 @@
     }
 
     function apply(next) {
+        current = next;
         apply.revision = next.revision;
         const own = !next.host || next.host === location.hostname;
-        const generic = next.generic && own;
-        words = generic ? decode(next.table) : new Uint32Array(0);
+        const useGeneric = next.generic && own && !!generic;
+        table = useGeneric ? generic.table : '';
         excluded = new Set(next.excluded);
-        active = generic;
-        base = (generic ? next.complex : '') + (own ? next.extra : '');
+        active = useGeneric;
+        const complex = next.complex !== null ? next.complex : (generic ? generic.complex : '');
+        base = (useGeneric ? complex : '') + (own ? next.extra : '');
         try {
             replaceSync.call(sheet, base);
         } catch (e) {
@@ -148,6 +154,12 @@
             lookInside(document.documentElement);
         adopt();
     }
+    // The profile's data, when it comes after this script or changes.
+    apply.generic = function (next) {
+        generic = next;
+        if (current)
+            apply(current);
+    };
     window[hook] = apply;
     apply(data);
 
