@@ -581,19 +581,30 @@ bool FilterListManager::looksLikeFilterList(const QByteArray &text)
     return head.startsWith("[Adblock Plus");
 }
 
+namespace {
+// The first lines of a list, where its header is (each trimmed, capped).
+QStringList headerLines(const QByteArray &text)
+{
+    QStringList lines;
+    qsizetype pos = 0;
+    for (int line = 0; line < 64 && pos < text.size(); ++line) {
+        qsizetype end = text.indexOf('\n', pos);
+        if (end < 0)
+            end = text.size();
+        lines.append(QString::fromUtf8(text.constData() + pos, qMin<qsizetype>(end - pos, 256)).trimmed());
+        pos = end + 1;
+    }
+    return lines;
+}
+}
+
 int FilterListManager::expiryHours(const QByteArray &text)
 {
     static const QRegularExpression expires(
         QStringLiteral("^!\\s*Expires\\s*:\\s*(\\d+)\\s*(d|day|days|h|hour|hours)\\b"),
         QRegularExpression::CaseInsensitiveOption);
     // The header is at the top; a list with none keeps the default.
-    qsizetype pos = 0;
-    for (int line = 0; line < 64 && pos < text.size(); ++line) {
-        qsizetype end = text.indexOf('\n', pos);
-        if (end < 0)
-            end = text.size();
-        const QString l = QString::fromUtf8(text.constData() + pos, qMin<qsizetype>(end - pos, 256)).trimmed();
-        pos = end + 1;
+    for (const QString &l : headerLines(text)) {
         if (!l.startsWith(QLatin1Char('!')) && !l.startsWith(QLatin1Char('[')))
             break;
         const QRegularExpressionMatch m = expires.match(l);
@@ -608,13 +619,7 @@ int FilterListManager::expiryHours(const QByteArray &text)
 
 QString FilterListManager::listTitle(const QByteArray &text)
 {
-    qsizetype pos = 0;
-    for (int line = 0; line < 64 && pos < text.size(); ++line) {
-        qsizetype end = text.indexOf('\n', pos);
-        if (end < 0)
-            end = text.size();
-        const QString l = QString::fromUtf8(text.constData() + pos, qMin<qsizetype>(end - pos, 256)).trimmed();
-        pos = end + 1;
+    for (const QString &l : headerLines(text)) {
         if (l.startsWith(QLatin1String("! Title:")))
             return l.mid(8).trimmed().left(80);
     }
