@@ -240,8 +240,7 @@ QString PrivacyEngine::pageScripts(bool unprotected) const
     return parts.join(QStringLiteral("\n;\n"));
 }
 
-// The scripts of document creation go in as one (ProtectionScript): the
-// engine costs about a megabyte per script in every renderer.
+// The scripts of document creation go in as one (ProtectionScript).
 void PrivacyEngine::insertEnabledScripts(QWebEngineView *view)
 {
     AppliedPage *entry = view ? findApplied(view->page()) : nullptr;

@@ -14,12 +14,12 @@ class QWebEngineProfile;
 
 // The one script a tab's page runs at document creation: the page scripts
 // that are on (ad, tracking, fingerprint and cookie protection, in that
-// order) and the element hiding the filter lists give the page's site. One
-// script rather than one per protection: the engine's cost for each script
-// is about a megabyte in every renderer.
+// order) and the element hiding the filter lists give the page's site, as
+// one script, so each document starts one. The lists' generic hiding data,
+// the same for every page, is the profile's own script (installGeneric()).
 //
 // The element hiding part depends on the site, so the script is rewritten
-// when a navigation starts (navigationAccepted, or prepare() before the tab
+// when a navigation starts (navigationAccepted, also called before the tab
 // loads an address), in time for the new document. A move to another site
 // can start from the old site's script (the engine prepares that renderer
 // as the navigation begins), so after such a move the script goes in again
