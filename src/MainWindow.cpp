@@ -507,7 +507,7 @@ void MainWindow::connectTabBasics(BrowserWindow *tab, bool shortensTitles)
                                 shortensTitles ? tab->title().left(kTabTextLength) : tab->title());
         // Fully connected tabs reach the address bar through onBrowserUrlChanged.
         if (!shortensTitles && tab == currentBrowser())
-            urlBar->setText(url.toString());
+            showPageAddress(url.toString());
     });
     // A tab that shortens titles gets its final text from onBrowserTitleChanged,
     // connected right after; setting the full title first would only flicker.
@@ -772,6 +772,7 @@ void MainWindow::onReloadClicked()
 
 void MainWindow::onUrlEntered()
 {
+    urlBar->setModified(false);
     const QString text = urlBar->text().trimmed();
     BrowserWindow *tab = currentBrowser();
     if (text.isEmpty() || !tab)
@@ -784,11 +785,21 @@ void MainWindow::onUrlEntered()
     openUrlInTab(tab, address);
 }
 
+// A page's address changing (a redirect, an error page reloading itself)
+// must not wipe what the user is typing; Enter, Esc and a tab switch end
+// the edit.
+void MainWindow::showPageAddress(const QString &address)
+{
+    if (urlBar->hasFocus() && urlBar->isModified())
+        return;
+    urlBar->setText(address);
+}
+
 void MainWindow::onBrowserUrlChanged(const QUrl &url)
 {
     if (sender() != currentBrowser())
         return;
-    urlBar->setText(url.toString());
+    showPageAddress(url.toString());
     updateShield();
 }
 
@@ -992,6 +1003,20 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             event->ignore();
             return true;
         }
+        // Esc first gives up an edit of the address, as in other browsers.
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && urlBar->isModified()) {
+            event->accept();
+            return true;
+        }
+    }
+    if (watched == urlBar && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && urlBar->isModified()) {
+        BrowserWindow *tab = currentBrowser();
+        urlBar->setText(!tab ? QString()
+                             : tab->isShowingVPNWarning() ? BrowserWindow::vpnWarningAddress()
+                                                          : tab->url().toString());
+        urlBar->selectAll();
+        return true;
     }
     if (event->type() == QEvent::MouseButtonPress) {
         const auto *mouse = static_cast<QMouseEvent *>(event);

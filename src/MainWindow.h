@@ -185,6 +185,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void showPageAddress(const QString &address);
     void init();
     QJsonArray sessionRecords(int windowIndex) const;
     void restoreTab(const QJsonObject &record);

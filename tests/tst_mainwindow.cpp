@@ -637,6 +637,14 @@ private Q_SLOTS:
         const int bookmarks = w->data()->getBookmarks().size();
         QTest::keyClick(w.get(), Qt::Key_D, Qt::ControlModifier);
         QCOMPARE(w->data()->getBookmarks().size(), bookmarks + 1);
+
+        // What the user types stays while the page's address changes; Esc gives it up.
+        QTest::keyClicks(w->addressBar(), QStringLiteral("half typed"));
+        js(w->currentBrowser()->webView()->page(), QStringLiteral("history.pushState({}, '', '/b?moved'); true"));
+        QTRY_VERIFY(w->currentBrowser()->url().toString().endsWith(QStringLiteral("moved")));
+        QCOMPARE(w->addressBar()->text(), QStringLiteral("half typed"));
+        QTest::keyClick(w->addressBar(), Qt::Key_Escape);
+        QCOMPARE(w->addressBar()->text(), w->currentBrowser()->url().toString());
     }
 
     // What pages ask of the browser: full screen for a view, credentials,
