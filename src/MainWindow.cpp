@@ -681,7 +681,7 @@ void MainWindow::onTabChanged(int)
     // A tab that stood in for a refused address goes back to it once the tunnel is up.
     if (vpnManager->isConnected() && tab->isShowingVPNWarning() && tab->refusedUrl().isValid())
         tab->loadUrl(tab->refusedUrl());
-    urlBar->setText(tab->isShowingVPNWarning() ? BrowserWindow::vpnWarningAddress() : tab->url().toString());
+    urlBar->setText(shownAddress(tab));
     updateNavigationButtons();
     updateShield();
 }
@@ -783,6 +783,14 @@ void MainWindow::onUrlEntered()
     if (address.isEmpty())
         return;
     openUrlInTab(tab, address);
+}
+
+// What the address bar says for a tab: the warning page stands for itself.
+QString MainWindow::shownAddress(const BrowserWindow *tab)
+{
+    if (!tab)
+        return {};
+    return tab->isShowingVPNWarning() ? BrowserWindow::vpnWarningAddress() : tab->url().toString();
 }
 
 // A page's address changing (a redirect, an error page reloading itself)
@@ -1011,10 +1019,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == urlBar && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && urlBar->isModified()) {
-        BrowserWindow *tab = currentBrowser();
-        urlBar->setText(!tab ? QString()
-                             : tab->isShowingVPNWarning() ? BrowserWindow::vpnWarningAddress()
-                                                          : tab->url().toString());
+        urlBar->setText(shownAddress(currentBrowser()));
         urlBar->selectAll();
         return true;
     }

@@ -186,6 +186,7 @@ protected:
 
 private:
     void showPageAddress(const QString &address);
+    static QString shownAddress(const BrowserWindow *tab);
     void init();
     QJsonArray sessionRecords(int windowIndex) const;
     void restoreTab(const QJsonObject &record);
