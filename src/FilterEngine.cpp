@@ -657,15 +657,15 @@ void FilterEngine::buildHiding()
             m_genericWithExclusions.append(id);
         }
     }
-    QList<QByteArrayView> generic;
     QList<QByteArrayView> complex;
     std::vector<std::pair<quint32, quint32>> table;
     m_genericComplex.clear();
+    m_hasGeneric = false;
     for (qint32 id = 0; id < qint32(m_hides.size()); ++id) {
         const HideRule &h = m_hides[size_t(id)];
         if (h.exception || h.domainsCount != 0 || m_genericExceptions.contains(selectorOf(h).toByteArray()))
             continue;
-        generic.append(selectorOf(h));
+        m_hasGeneric = true;
         if (isSimpleSelector(selectorOf(h))) {
             quint32 a = 0, b = 0;
             selectorHash(QString::fromLatin1(selectorOf(h)), &a, &b);
@@ -675,9 +675,6 @@ void FilterEngine::buildHiding()
             m_genericComplex.append(id);
         }
     }
-    m_genericSheet.clear();
-    appendSheet(m_genericSheet, generic);
-    m_genericSheet.squeeze();
     m_genericComplexSheet.clear();
     appendSheet(m_genericComplexSheet, complex);
     m_genericComplexSheet.squeeze();
@@ -1240,8 +1237,8 @@ QString FilterEngine::styleSheet(const Page &page) const
     const Hiding h = hiding(page);
     if (!h.generic)
         return h.extra;
-    if (h.excluded.isEmpty())
-        return m_genericSheet + h.extra;
+    // Built when asked (the checker, tests): pages get the generic part as
+    // the table and the complex sheet, so the engine keeps no copy of it.
     QSet<QByteArray> skip;
     for (const QString &selector : h.excluded)
         skip.insert(selector.toUtf8());
@@ -1296,7 +1293,7 @@ FilterEngine::Hiding FilterEngine::hiding(const Page &page) const
 
     QList<QByteArrayView> extra;
     if (page.genericHideRule < 0) {
-        out.generic = !m_genericSheet.isEmpty();
+        out.generic = m_hasGeneric;
         if (out.generic) {
             for (const QByteArray &selector : std::as_const(pageExceptions))
                 out.excluded.append(QString::fromUtf8(selector));
@@ -1340,7 +1337,7 @@ qsizetype FilterEngine::memoryUsage() const
         + qsizetype(m_rules.capacity() * sizeof(NetRule) + m_ruleKeys.capacity() * sizeof(quint32)
                     + m_domains.capacity() * sizeof(DomainRef)
                     + m_hides.capacity() * sizeof(HideRule))
-        + m_genericSheet.capacity() * 2 + m_genericComplexSheet.capacity() * 2 + m_genericTable.capacity()
+        + m_genericComplexSheet.capacity() * 2 + m_genericTable.capacity()
         + m_genericComplex.capacity() * qsizetype(sizeof(qint32));
     for (const Index *index : {m_important.get(), m_blocking.get(), m_exceptions.get()})
         bytes += index ? index->bytes() : 0;

@@ -126,8 +126,6 @@ public:
         bool operator!=(const Hiding &other) const { return !(*this == other); }
     };
     Hiding hiding(const Page &page) const;
-    // Every generic selector as one style sheet.
-    const QString &genericStyleSheet() const { return m_genericSheet; }
 
     // Generic selectors that name one id or class ("#banner", ".ad-slot"),
     // the great majority, go to pages as a table of their hashes: a page
@@ -240,7 +238,7 @@ private:
     QHash<quint64, QList<qint32>> m_hideByDomain; // include domain -> hiding rules and exceptions
     QList<qint32> m_genericWithExclusions;        // ~a.com##sel
     QSet<QByteArray> m_genericExceptions;         // #@#sel
-    QString m_genericSheet;
+    bool m_hasGeneric = false; // some generic selector applies
     QByteArray m_genericTable;
     QString m_genericComplexSheet;
     QList<qint32> m_genericComplex; // hiding rules of the complex sheet
