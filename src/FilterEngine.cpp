@@ -9,8 +9,16 @@
 #include <QIODevice>
 #include <QSet>
 
+#include <QFile>
+
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // ---- tables ------------------------------------------------------------------
 
@@ -337,25 +345,6 @@ void appendSheet(QString &out, const QList<QByteArrayView> &selectors)
     flush();
 }
 
-template <typename T>
-void writeTable(QDataStream &out, const std::vector<T> &v)
-{
-    out << quint64(v.size());
-    out.writeRawData(reinterpret_cast<const char *>(v.data()), int(v.size() * sizeof(T)));
-}
-
-template <typename T>
-bool readTable(QDataStream &in, std::vector<T> &v, qint64 remaining)
-{
-    quint64 n = 0;
-    in >> n;
-    if (in.status() != QDataStream::Ok || n > quint64(remaining) / sizeof(T))
-        return false;
-    v.resize(size_t(n));
-    const qint64 bytes = qint64(n * sizeof(T));
-    return bytes == 0 || in.readRawData(reinterpret_cast<char *>(v.data()), int(bytes)) == bytes;
-}
-
 } // namespace
 
 // ---- construction ----------------------------------------------------------------
@@ -446,7 +435,7 @@ std::shared_ptr<const FilterEngine> FilterEngine::build(const QList<Source> &sou
 void FilterEngine::cancel(const QSet<QByteArray> &texts)
 {
     std::vector<NetRule> kept;
-    kept.reserve(m_rules.size());
+    kept.reserve(m_rules.rows.size());
     for (const NetRule &r : m_rules) {
         if (texts.contains(QByteArray(m_text.constData() + r.textOffset, r.textLength))) {
             if (r.list < m_stats.size())
@@ -455,7 +444,7 @@ void FilterEngine::cancel(const QSet<QByteArray> &texts)
         }
         kept.push_back(r);
     }
-    m_rules.swap(kept);
+    m_rules.rows.swap(kept);
 }
 
 void FilterEngine::add(const FilterRule &rule, const QByteArray &text, quint16 list)
@@ -473,7 +462,7 @@ void FilterEngine::add(const FilterRule &rule, const QByteArray &text, quint16 l
         std::sort(refs.begin(), refs.end(), [](const DomainRef &a, const DomainRef &b) { return a.hash < b.hash; });
         *offset = quint32(m_domains.size());
         *count = quint16(refs.size());
-        m_domains.insert(m_domains.end(), refs.begin(), refs.end());
+        m_domains.rows.insert(m_domains.rows.end(), refs.begin(), refs.end());
         return true;
     };
 
@@ -488,7 +477,7 @@ void FilterEngine::add(const FilterRule &rule, const QByteArray &text, quint16 l
         h.selectorLength = quint32(selector.size());
         h.exception = rule.hideException ? 1 : 0;
         m_selectors += selector;
-        m_hides.push_back(h);
+        m_hides.rows.push_back(h);
         return;
     }
 
@@ -533,7 +522,7 @@ void FilterEngine::add(const FilterRule &rule, const QByteArray &text, quint16 l
     n.flags = f;
     m_text += text;
     m_patterns += pattern;
-    m_rules.push_back(n);
+    m_rules.rows.push_back(n);
 }
 
 bool FilterEngine::finalize()
@@ -579,7 +568,8 @@ void FilterEngine::chooseKeys()
         for (quint32 k : keys)
             ++frequency[k];
     }
-    m_ruleKeys.assign(m_rules.size(), NoKey);
+    std::vector<quint32> &ruleKeys = m_ruleKeys.rows;
+    ruleKeys.assign(m_rules.size(), NoKey);
     for (size_t id = 0; id < m_rules.size(); ++id) {
         const NetRule &r = m_rules[id];
         const QVarLengthArray<quint32, 8> &keys = candidates[id];
@@ -588,12 +578,12 @@ void FilterEngine::chooseKeys()
             for (quint32 k : keys)
                 if (frequency.value(k) < frequency.value(best))
                     best = k;
-            m_ruleKeys[id] = best;
+            ruleKeys[id] = best;
             continue;
         }
         for (quint32 d = 0; d < r.domainsCount; ++d) {
             if (!m_domains[r.domainsOffset + d].exclude)
-                m_ruleKeys[id] = PageDomainKeys;
+                ruleKeys[id] = PageDomainKeys;
         }
     }
 }
@@ -755,59 +745,221 @@ QString FilterEngine::genericComplexSheet(const QStringList &excluded) const
 
 // ---- cache -------------------------------------------------------------------------
 
+// The file: magic, version, key, SHA-256 of the payload, the payload's
+// size, zeros up to a multiple of 16; then the payload, a row of sections,
+// each its size (64 bits) and bytes, padded to 8 so that every table can
+// be read where it lies. Numbers are little-endian; the tables' rows are
+// raw: their layout is the format.
+struct FilterEngine::Storage {
+    QByteArray heap;
+    void *mapped = nullptr;
+    size_t mappedSize = 0;
+
+    Storage() = default;
+    Storage(const Storage &) = delete;
+    Storage &operator=(const Storage &) = delete;
+    ~Storage()
+    {
+        if (mapped)
+            munmap(mapped, mappedSize);
+    }
+    const char *data() const { return mapped ? static_cast<const char *>(mapped) : heap.constData(); }
+    size_t size() const { return mapped ? mappedSize : size_t(heap.size()); }
+};
+
+namespace {
+
+constexpr size_t Align = 8;
+constexpr int MaxKeySize = 64;
+
+size_t padding(size_t bytes, size_t to)
+{
+    return (to - bytes % to) % to;
+}
+
+void appendNumber(QByteArray &out, quint64 value, int bytes)
+{
+    char raw[8];
+    qToLittleEndian<quint64>(value, raw);
+    out.append(raw, bytes);
+}
+
+void appendSection(QByteArray &out, const char *data, size_t bytes)
+{
+    appendNumber(out, bytes, 8);
+    out.append(data, qsizetype(bytes));
+    out.append(qsizetype(padding(bytes, Align)), '\0');
+}
+
+template <typename T>
+void appendSection(QByteArray &out, const T *rows, size_t count)
+{
+    appendSection(out, reinterpret_cast<const char *>(rows), count * sizeof(T));
+}
+
+// Sections of a payload, in order; anything out of bounds ends it.
+class SectionReader
+{
+public:
+    SectionReader(const char *data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
+    bool next(const char **data, size_t *bytes)
+    {
+        if (m_size - m_at < 8)
+            return false;
+        const quint64 length = qFromLittleEndian<quint64>(m_data + m_at);
+        m_at += 8;
+        if (length > m_size - m_at || padding(size_t(length), Align) > m_size - m_at - length)
+            return false;
+        *data = m_data + m_at;
+        *bytes = size_t(length);
+        m_at += size_t(length) + padding(size_t(length), Align);
+        return true;
+    }
+    bool atEnd() const { return m_at == m_size; }
+
+private:
+    const char *m_data;
+    size_t m_size;
+    size_t m_at = 0;
+};
+
+} // namespace
+
 QByteArray FilterEngine::toBytes(const QByteArray &sourceKey) const
 {
-    // The tables go to the cache as raw bytes: their layout is the format.
     static_assert(sizeof(NetRule) == 32 && sizeof(DomainRef) == 16 && sizeof(HideRule) == 16, "cache layout");
-    QByteArray payload;
+    static_assert(alignof(NetRule) <= Align && alignof(DomainRef) <= Align && alignof(HideRule) <= Align,
+                  "cache layout");
+    QByteArray meta;
     {
-        QDataStream out(&payload, QIODevice::WriteOnly);
+        QDataStream out(&meta, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_4);
-        out << m_text << m_patterns << m_selectors << m_listNames;
-        writeTable(out, m_rules);
-        writeTable(out, m_domains);
-        writeTable(out, m_hides);
-        writeTable(out, m_ruleKeys);
-        out << quint32(m_stats.size());
+        out << m_listNames << quint32(m_stats.size());
         for (const ListStats &s : m_stats)
             out << s.name << qint32(s.networkRules) << qint32(s.hidingRules) << qint32(s.skipped) << qint32(s.invalid);
     }
+    QByteArray payload;
+    payload.reserve(m_text.size() + m_patterns.size() + m_selectors.size() + meta.size() + 128
+                    + qsizetype(m_rules.size() * sizeof(NetRule) + m_domains.size() * sizeof(DomainRef)
+                                + m_hides.size() * sizeof(HideRule) + m_ruleKeys.size() * sizeof(quint32)));
+    appendSection(payload, m_text.constData(), size_t(m_text.size()));
+    appendSection(payload, m_patterns.constData(), size_t(m_patterns.size()));
+    appendSection(payload, m_selectors.constData(), size_t(m_selectors.size()));
+    appendSection(payload, m_rules.data(), m_rules.size());
+    appendSection(payload, m_domains.data(), m_domains.size());
+    appendSection(payload, m_hides.data(), m_hides.size());
+    appendSection(payload, m_ruleKeys.data(), m_ruleKeys.size());
+    appendSection(payload, meta.constData(), size_t(meta.size()));
+
+    const QByteArray key = sourceKey.left(MaxKeySize);
     QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_4);
-    out.writeRawData(Magic, sizeof Magic);
-    out << FormatVersion << sourceKey << QCryptographicHash::hash(payload, QCryptographicHash::Sha256) << payload;
+    bytes.reserve(payload.size() + 128);
+    bytes.append(Magic, sizeof Magic);
+    appendNumber(bytes, FormatVersion, 4);
+    appendNumber(bytes, quint64(key.size()), 4);
+    bytes.append(key);
+    bytes.append(QCryptographicHash::hash(payload, QCryptographicHash::Sha256));
+    appendNumber(bytes, quint64(payload.size()), 8);
+    bytes.append(qsizetype(padding(size_t(bytes.size()), 16)), '\0');
+    bytes.append(payload);
     return bytes;
 }
 
 std::shared_ptr<const FilterEngine> FilterEngine::fromBytes(const QByteArray &bytes, const QByteArray &sourceKey)
 {
-    QDataStream in(bytes);
-    in.setVersion(QDataStream::Qt_6_4);
-    char magic[sizeof Magic];
-    if (in.readRawData(magic, sizeof magic) != sizeof magic || std::memcmp(magic, Magic, sizeof Magic) != 0)
+    auto storage = std::make_shared<Storage>();
+    storage->heap = bytes;
+    // Rows are read in place: a buffer that starts off alignment is copied.
+    if (quintptr(bytes.constData()) % Align != 0)
+        storage->heap = QByteArray(bytes.constData(), bytes.size());
+    return load(storage, sourceKey);
+}
+
+std::shared_ptr<const FilterEngine> FilterEngine::fromFile(const QString &path, const QByteArray &sourceKey)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
-    quint32 version = 0;
-    QByteArray key, digest, payload;
-    in >> version;
-    if (in.status() != QDataStream::Ok || version != FormatVersion)
+    struct stat st;
+    void *mapped = MAP_FAILED;
+    // A cache is some megabytes; anything far bigger is no cache of ours.
+    constexpr off_t MaxSize = 256 * 1024 * 1024;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= MaxSize)
+        mapped = mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (mapped == MAP_FAILED)
         return nullptr;
-    in >> key >> digest >> payload;
-    if (in.status() != QDataStream::Ok || key != sourceKey
-        || digest != QCryptographicHash::hash(payload, QCryptographicHash::Sha256))
+    auto storage = std::make_shared<Storage>();
+    storage->mapped = mapped;
+    storage->mappedSize = size_t(st.st_size);
+    std::shared_ptr<const FilterEngine> engine = load(storage, sourceKey);
+    // Checking read every page; from now on only what decisions read is
+    // brought back, from the page cache.
+    if (engine)
+        madvise(mapped, size_t(st.st_size), MADV_DONTNEED);
+    return engine;
+}
+
+std::shared_ptr<const FilterEngine> FilterEngine::load(std::shared_ptr<const Storage> storage, const QByteArray &sourceKey)
+{
+    const char *data = storage->data();
+    const size_t size = storage->size();
+    constexpr size_t Fixed = sizeof Magic + 4 + 4;
+    if (size < Fixed || std::memcmp(data, Magic, sizeof Magic) != 0
+        || qFromLittleEndian<quint32>(data + sizeof Magic) != FormatVersion)
+        return nullptr;
+    const quint32 keySize = qFromLittleEndian<quint32>(data + sizeof Magic + 4);
+    if (keySize > MaxKeySize || size - Fixed < keySize + 32 + 8
+        || QByteArrayView(data + Fixed, keySize) != QByteArrayView(sourceKey.left(MaxKeySize)))
+        return nullptr;
+    const char *digest = data + Fixed + keySize;
+    const quint64 payloadSize = qFromLittleEndian<quint64>(digest + 32);
+    size_t at = Fixed + keySize + 32 + 8;
+    at += padding(at, 16);
+    if (at > size || payloadSize != size - at)
+        return nullptr;
+    const QByteArrayView payload(data + at, qsizetype(payloadSize));
+    if (QCryptographicHash::hash(payload, QCryptographicHash::Sha256) != QByteArrayView(digest, 32))
         return nullptr;
 
     auto engine = std::make_shared<FilterEngine>();
-    QDataStream p(payload);
+    engine->m_storage = storage;
+    SectionReader sections(payload.data(), size_t(payload.size()));
+    const auto pool = [&sections](QByteArray &into) {
+        const char *p = nullptr;
+        size_t n = 0;
+        if (!sections.next(&p, &n))
+            return false;
+        into = QByteArray::fromRawData(p, qsizetype(n));
+        return true;
+    };
+    const auto table = [&sections](auto &into) {
+        using Row = std::decay_t<decltype(into[0])>;
+        const char *p = nullptr;
+        size_t n = 0;
+        if (!sections.next(&p, &n) || n % sizeof(Row) != 0 || quintptr(p) % alignof(Row) != 0)
+            return false;
+        into.view = reinterpret_cast<const Row *>(p);
+        into.viewSize = n / sizeof(Row);
+        return true;
+    };
+    if (!pool(engine->m_text) || !pool(engine->m_patterns) || !pool(engine->m_selectors)
+        || !table(engine->m_rules) || !table(engine->m_domains) || !table(engine->m_hides)
+        || !table(engine->m_ruleKeys))
+        return nullptr;
+    const char *metaData = nullptr;
+    size_t metaSize = 0;
+    if (!sections.next(&metaData, &metaSize) || !sections.atEnd())
+        return nullptr;
+    QDataStream p(QByteArray::fromRawData(metaData, qsizetype(metaSize)));
     p.setVersion(QDataStream::Qt_6_4);
-    p >> engine->m_text >> engine->m_patterns >> engine->m_selectors >> engine->m_listNames;
-    if (p.status() != QDataStream::Ok)
-        return nullptr;
-    if (!readTable(p, engine->m_rules, payload.size()) || !readTable(p, engine->m_domains, payload.size())
-        || !readTable(p, engine->m_hides, payload.size()) || !readTable(p, engine->m_ruleKeys, payload.size()))
-        return nullptr;
     quint32 lists = 0;
-    p >> lists;
+    p >> engine->m_listNames >> lists;
     if (p.status() != QDataStream::Ok || lists > quint32(engine->m_listNames.size()))
         return nullptr;
     for (quint32 i = 0; i < lists; ++i) {
@@ -1334,11 +1486,11 @@ QString FilterEngine::ruleList(qint32 rule) const
 qsizetype FilterEngine::memoryUsage() const
 {
     qsizetype bytes = m_text.capacity() + m_patterns.capacity() + m_selectors.capacity()
-        + qsizetype(m_rules.capacity() * sizeof(NetRule) + m_ruleKeys.capacity() * sizeof(quint32)
-                    + m_domains.capacity() * sizeof(DomainRef)
-                    + m_hides.capacity() * sizeof(HideRule))
+        + m_rules.heapBytes() + m_ruleKeys.heapBytes() + m_domains.heapBytes() + m_hides.heapBytes()
         + m_genericComplexSheet.capacity() * 2 + m_genericTable.capacity()
         + m_genericComplex.capacity() * qsizetype(sizeof(qint32));
+    if (m_storage)
+        bytes += m_storage->heap.size();
     for (const Index *index : {m_important.get(), m_blocking.get(), m_exceptions.get()})
         bytes += index ? index->bytes() : 0;
     for (auto it = m_hideByDomain.cbegin(); it != m_hideByDomain.cend(); ++it)

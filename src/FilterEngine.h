@@ -66,7 +66,7 @@ public:
         bool byException() const { return !blocked && rule >= 0; }
     };
 
-    static constexpr quint32 FormatVersion = 4;
+    static constexpr quint32 FormatVersion = 5;
 
     FilterEngine();
     ~FilterEngine();
@@ -82,6 +82,11 @@ public:
     // file); it never crashes on such input.
     QByteArray toBytes(const QByteArray &sourceKey) const;
     static std::shared_ptr<const FilterEngine> fromBytes(const QByteArray &bytes, const QByteArray &sourceKey);
+    // The same from a cache file, read in place: the tables stay in the
+    // file's pages, which the kernel keeps or drops like any cached file, and
+    // only the pages decisions read are resident. The file must not be
+    // truncated while mapped: replace it by renaming (StoreFile does).
+    static std::shared_ptr<const FilterEngine> fromFile(const QString &path, const QByteArray &sourceKey);
 
     // Request types: the bit of FilterRule::Type for a value of
     // QWebEngineUrlRequestInfo::ResourceType, and for a webRequest type name
@@ -149,7 +154,7 @@ public:
     const QList<ListStats> &stats() const { return m_stats; }
     int networkRuleCount() const { return int(m_rules.size()); }
     int hidingRuleCount() const { return int(m_hides.size()); }
-    // Bytes held by the engine's tables (what the cache does not share).
+    // Heap bytes held by the engine's tables (not the cache file's pages).
     qsizetype memoryUsage() const;
 
     // Pure matching helpers, public for the tests and the fuzzer.
@@ -199,11 +204,28 @@ private:
         quint16 exception;
     };
 
+    // Rows owned while the lists are compiled, or read in place from a
+    // loaded cache.
+    template <typename T>
+    struct Table {
+        std::vector<T> rows;
+        const T *view = nullptr;
+        size_t viewSize = 0;
+        const T *data() const { return view ? view : rows.data(); }
+        size_t size() const { return view ? viewSize : rows.size(); }
+        const T &operator[](size_t i) const { return data()[i]; }
+        const T *begin() const { return data(); }
+        const T *end() const { return data() + size(); }
+        qsizetype heapBytes() const { return qsizetype(rows.capacity() * sizeof(T)); }
+    };
+
     struct Index;
     struct Request;
+    struct Storage;
 
     void add(const FilterRule &rule, const QByteArray &text, quint16 list);
     void cancel(const QSet<QByteArray> &texts);
+    static std::shared_ptr<const FilterEngine> load(std::shared_ptr<const Storage> storage, const QByteArray &sourceKey);
     bool finalize();
     bool validate() const;
     void chooseKeys();
@@ -216,18 +238,19 @@ private:
     bool domainsMatch(quint32 offset, quint16 count, const Page &page) const;
     QByteArrayView patternOf(const NetRule &rule) const;
 
-    // Serialized tables.
+    // Serialized tables; views into m_storage when loaded from a cache.
+    std::shared_ptr<const Storage> m_storage;
     QByteArray m_text;      // rule texts as written (UTF-8)
     QByteArray m_patterns;  // network patterns
     QByteArray m_selectors; // element hiding selectors
     QStringList m_listNames;
-    std::vector<NetRule> m_rules;
-    std::vector<DomainRef> m_domains;
-    std::vector<HideRule> m_hides;
+    Table<NetRule> m_rules;
+    Table<DomainRef> m_domains;
+    Table<HideRule> m_hides;
     // Per network rule: its token key (odd), or one of these.
     static constexpr quint32 NoKey = 0;
     static constexpr quint32 PageDomainKeys = 2;
-    std::vector<quint32> m_ruleKeys;
+    Table<quint32> m_ruleKeys;
     QList<ListStats> m_stats;
 
     // Derived when built or loaded.

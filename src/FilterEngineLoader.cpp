@@ -9,6 +9,10 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 // Bigger files are no filter list (and no cache of one).
 constexpr qint64 MaxFileSize = 256 * 1024 * 1024;
@@ -91,14 +95,27 @@ std::shared_ptr<const FilterEngine> FilterEngineLoader::loadOrBuild(const QList<
     if (fromCache)
         *fromCache = false;
     if (!cacheFile.isEmpty()) {
-        if (std::shared_ptr<const FilterEngine> cached = FilterEngine::fromBytes(readFile(cacheFile, MaxFileSize), key)) {
+        if (std::shared_ptr<const FilterEngine> cached = FilterEngine::fromFile(cacheFile, key)) {
             if (fromCache)
                 *fromCache = true;
             return cached;
         }
     }
     std::shared_ptr<const FilterEngine> engine = FilterEngine::build(sources);
-    if (!cacheFile.isEmpty() && !StoreFile::write(cacheFile, engine->toBytes(key)))
+    if (cacheFile.isEmpty())
+        return engine;
+    if (!StoreFile::write(cacheFile, engine->toBytes(key))) {
         qWarning() << "FilterEngineLoader: could not write the cache" << cacheFile;
+        return engine;
+    }
+    // Decide from the file's pages, as the next start will, and give the
+    // compiled copy back to the system.
+    if (std::shared_ptr<const FilterEngine> mapped = FilterEngine::fromFile(cacheFile, key)) {
+        engine = mapped;
+        sources.clear();
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
     return engine;
 }

@@ -3,6 +3,7 @@
 #include "FilterEngineLoader.h"
 #include "FilterListManager.h"
 #include "FilterRule.h"
+#include "StoreFile.h"
 #include "TempDataDir.h"
 #include "TestHttpServer.h"
 
@@ -478,20 +479,21 @@ private Q_SLOTS:
         } else if (damage == u"other version"_s) {
             bytes[11] = char(bytes[11] + 1); // the version follows the 8-byte magic
         } else {
-            // Rewrite the payload and its checksum, as a hostile file would.
-            QDataStream in(bytes);
-            in.setVersion(QDataStream::Qt_6_4);
-            char magic[8];
-            in.readRawData(magic, 8);
-            quint32 version;
-            QByteArray k, digest, payload;
-            in >> version >> k >> digest >> payload;
-            QByteArray text, patterns, selectors;
-            QStringList names;
-            QDataStream p(payload);
-            p.setVersion(QDataStream::Qt_6_4);
-            p >> text >> patterns >> selectors >> names;
-            const qint64 rulesAt = p.device()->pos() + 8; // after the rule count
+            // Rewrite the payload and its checksum, as a hostile file would:
+            // after the 8-byte magic, version, key size, key, digest and
+            // payload size, the payload starts at the next multiple of 16.
+            const quint32 keySize = qFromLittleEndian<quint32>(bytes.constData() + 12);
+            const qsizetype digestAt = 16 + keySize;
+            const qsizetype payloadAt = (digestAt + 40 + 15) / 16 * 16;
+            QByteArray payload = bytes.mid(payloadAt);
+            // Sections: size (64 bits) and bytes padded to 8; the rules
+            // follow the texts, patterns and selectors.
+            qsizetype rulesAt = 0;
+            for (int section = 0; section < 3; ++section) {
+                const qsizetype length = qsizetype(qFromLittleEndian<quint64>(payload.constData() + rulesAt));
+                rulesAt += 8 + (length + 7) / 8 * 8;
+            }
+            rulesAt += 8;
             if (damage.startsWith(u"bad offset"_s)) {
                 payload[rulesAt + 0] = char(0xff); // textOffset of rule 0
                 payload[rulesAt + 3] = char(0x7f);
@@ -500,14 +502,70 @@ private Q_SLOTS:
                 QVERIFY(at > 0);
                 payload[at] = '{';
             }
-            QByteArray rebuilt;
-            QDataStream out(&rebuilt, QIODevice::WriteOnly);
-            out.setVersion(QDataStream::Qt_6_4);
-            out.writeRawData(magic, 8);
-            out << version << k << QCryptographicHash::hash(payload, QCryptographicHash::Sha256) << payload;
-            bytes = rebuilt;
+            bytes = bytes.left(payloadAt) + payload;
+            const QByteArray digest = QCryptographicHash::hash(payload, QCryptographicHash::Sha256);
+            bytes.replace(digestAt, digest.size(), digest);
         }
         QVERIFY(!FilterEngine::fromBytes(bytes, key));
+    }
+
+    // A cache file is read in place: its tables stay in the file's pages,
+    // not in the heap, and an engine keeps deciding after a newer cache
+    // replaced its file.
+    void cacheReadInPlace()
+    {
+        TempDataDir dir;
+        const QString path = dir.path() + u"/filterengine.bin"_s;
+        QString rules;
+        for (int i = 0; i < 3000; ++i)
+            rules += u"||tracker-%1.example^$script,domain=news-%1.example|~shop-%1.example\n"_s.arg(i);
+        rules += u"##.ad\n"_s;
+        const auto built = engineFor(rules);
+        QVERIFY(StoreFile::write(path, built->toBytes("key")));
+        const auto loaded = FilterEngine::fromFile(path, "key");
+        QVERIFY(loaded);
+        QCOMPARE(loaded->networkRuleCount(), built->networkRuleCount());
+        QVERIFY2(loaded->memoryUsage() < built->memoryUsage() / 2,
+                 qPrintable(u"%1 of %2 bytes in the heap"_s.arg(loaded->memoryUsage()).arg(built->memoryUsage())));
+
+        QVERIFY(StoreFile::write(path, engineFor(u"||other.example^"_s)->toBytes("key")));
+        for (const int i : {0, 1500, 2999}) {
+            const QString url = u"https://tracker-%1.example/t.js"_s.arg(i);
+            QCOMPARE(verdict(*loaded, url, u"https://news-%1.example/"_s.arg(i), u"script"_s),
+                     verdict(*built, url, u"https://news-%1.example/"_s.arg(i), u"script"_s));
+            QVERIFY(loaded->decide(QUrl(url), QUrl(u"https://news-%1.example/"_s.arg(i)), FilterRule::Script).blocked);
+        }
+        QCOMPARE(loaded->ruleText(0), built->ruleText(0));
+        QVERIFY(FilterEngine::fromFile(path, "key"));
+        QVERIFY(!FilterEngine::fromFile(path, "other key"));
+    }
+
+    void cacheFileRefused_data()
+    {
+        QTest::addColumn<QString>("damage");
+        for (const char *d : {"missing", "empty", "truncated", "folder", "garbage"})
+            QTest::newRow(d) << QString::fromLatin1(d);
+    }
+    void cacheFileRefused()
+    {
+        QFETCH(QString, damage);
+        TempDataDir dir;
+        const QString path = dir.path() + u"/filterengine.bin"_s;
+        QByteArray bytes = engineFor(u"||ads.example^\n##.ad"_s)->toBytes("key");
+        if (damage == u"folder"_s) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (damage != u"missing"_s) {
+            if (damage == u"empty"_s)
+                bytes.clear();
+            else if (damage == u"truncated"_s)
+                bytes.chop(9);
+            else
+                bytes = QByteArray(4096, '\xa5');
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        QVERIFY(!FilterEngine::fromFile(path, "key"));
     }
 
     // The worker parses on a first start, reads the cache on the next, and
