@@ -540,6 +540,39 @@ private Q_SLOTS:
         QVERIFY(!FilterEngine::fromFile(path, "other key"));
     }
 
+    // Loading reads the whole file to check it; afterwards only the pages
+    // that decisions read are in the process, a few per decision.
+    void cacheResidentPages()
+    {
+        TempDataDir dir;
+        const QString path = dir.path() + u"/filterengine.bin"_s;
+        QString rules;
+        for (int i = 0; i < 40000; ++i)
+            rules += u"||t%1.tracker-network.example/pixel-%1/$image,domain=site-%1.example\n"_s.arg(i);
+        QVERIFY(StoreFile::write(path, engineFor(rules)->toBytes("key")));
+        QVERIFY(QFileInfo(path).size() > 4 * 1024 * 1024);
+        const auto loaded = FilterEngine::fromFile(path, "key");
+        QVERIFY(loaded);
+        for (const int i : {7, 20000, 39999}) {
+            QVERIFY(loaded->decide(QUrl(u"https://t%1.tracker-network.example/pixel-%1/a.gif"_s.arg(i)),
+                                   QUrl(u"https://site-%1.example/"_s.arg(i)), FilterRule::Image)
+                        .blocked);
+        }
+        QFile smaps(u"/proc/self/smaps"_s);
+        QVERIFY(smaps.open(QIODevice::ReadOnly));
+        qint64 residentKiB = -1;
+        bool inFile = false;
+        static const QRegularExpression mapping(u"^[0-9a-f]+-[0-9a-f]+ "_s);
+        for (const QByteArray &line : smaps.readAll().split('\n')) {
+            if (mapping.match(QString::fromLatin1(line)).hasMatch())
+                inFile = line.endsWith(QFile::encodeName(path));
+            else if (inFile && line.startsWith("Rss:"))
+                residentKiB = qMax<qint64>(residentKiB, 0) + line.mid(4).trimmed().split(' ').value(0).toLongLong();
+        }
+        QVERIFY(residentKiB >= 0);
+        QVERIFY2(residentKiB < 1024, qPrintable(u"%1 KiB of the file resident"_s.arg(residentKiB)));
+    }
+
     void cacheFileRefused_data()
     {
         QTest::addColumn<QString>("damage");
