@@ -2,20 +2,35 @@
 
 #include "StoreFile.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QtEndian>
 
 #ifdef __GLIBC__
 #include <malloc.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 namespace {
 // Bigger files are no filter list (and no cache of one).
 constexpr qint64 MaxFileSize = 256 * 1024 * 1024;
+
+// Loading the lists is background work: at start-up it would take its
+// share of the cores from the window and the first pages, and until it
+// ends the built-in lists block. A nice thread still runs on a busy machine.
+void inBackground()
+{
+#ifdef Q_OS_LINUX
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
+#endif
+}
 
 QByteArray readFile(const QString &path, qint64 limit)
 {
@@ -58,6 +73,7 @@ void FilterEngineLoader::load(const QList<Input> &inputs)
     m_pool.start([this, inputs, cache, generation] {
         if (generation != m_generation)
             return; // a newer load is queued behind this one
+        inBackground();
         QElapsedTimer timer;
         timer.start();
         bool fromCache = false;
@@ -74,15 +90,19 @@ void FilterEngineLoader::load(const QList<Input> &inputs)
 
 QByteArray FilterEngineLoader::sourceKey(const QList<FilterEngine::Source> &sources)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArray::number(FilterEngine::FormatVersion));
+    // Two chained checksums of every list's name, size and text: any change
+    // to a list gives another key.
+    quint64 lanes[2] = {FilterEngine::FormatVersion, ~quint64(FilterEngine::FormatVersion)};
     for (const FilterEngine::Source &s : sources) {
         const QByteArray name = s.name.toUtf8();
-        hash.addData(QByteArray::number(name.size()) + ':' + name);
-        hash.addData(QByteArray::number(s.text.size()) + ':');
-        hash.addData(s.text);
+        const QByteArray head = QByteArray::number(name.size()) + ':' + name + ':' + QByteArray::number(s.text.size());
+        for (quint64 &lane : lanes)
+            lane = FilterEngine::checksum(s.text, FilterEngine::checksum(head, lane));
     }
-    return hash.result();
+    QByteArray key(16, Qt::Uninitialized);
+    qToLittleEndian(lanes[0], key.data());
+    qToLittleEndian(lanes[1], key.data() + 8);
+    return key;
 }
 
 std::shared_ptr<const FilterEngine> FilterEngineLoader::loadOrBuild(const QList<Input> &inputs,

@@ -453,6 +453,35 @@ private Q_SLOTS:
         QCOMPARE(loaded->styleSheet(page), engine->styleSheet(page));
     }
 
+    // The cache's checksum and the lists' key see any small damage: a bit
+    // flipped in a 16-byte block, in the tail, a byte more or less.
+    void checksumSeesChanges()
+    {
+        QByteArray data(1003, Qt::Uninitialized);
+        for (qsizetype i = 0; i < data.size(); ++i)
+            data[i] = char(i * 7 + 3);
+        const quint64 original = FilterEngine::checksum(data);
+        QCOMPARE(FilterEngine::checksum(data), original);
+        QVERIFY(FilterEngine::checksum(data, 1) != original);
+        for (const qsizetype at : {0, 7, 8, 15, 500, 991, 992, 1002}) {
+            for (int bit = 0; bit < 8; ++bit) {
+                QByteArray changed = data;
+                changed[at] = char(changed[at] ^ (1 << bit));
+                QVERIFY2(FilterEngine::checksum(changed) != original, qPrintable(u"byte %1 bit %2"_s.arg(at).arg(bit)));
+            }
+        }
+        QVERIFY(FilterEngine::checksum(data + '\0') != original);
+        QVERIFY(FilterEngine::checksum(data.chopped(1)) != original);
+
+        const QList<FilterEngine::Source> lists{{u"a"_s, "||one.example^\n"}, {u"b"_s, "##.ad\n"}};
+        const QByteArray key = FilterEngineLoader::sourceKey(lists);
+        QCOMPARE(FilterEngineLoader::sourceKey(lists), key);
+        QVERIFY(FilterEngineLoader::sourceKey({{u"a"_s, "||one.example^\n"}, {u"b"_s, "##.ad\r"}}) != key);
+        QVERIFY(FilterEngineLoader::sourceKey({{u"b"_s, "||one.example^\n"}, {u"a"_s, "##.ad\n"}}) != key);
+        QVERIFY(FilterEngineLoader::sourceKey({{u"a"_s, "||one.example^\n##.ad\n"}, {u"b"_s, ""}}) != key);
+        QVERIFY(FilterEngineLoader::sourceKey({lists.first()}) != key);
+    }
+
     // Damaged, stale or hostile cache files are refused (the caller parses
     // the lists again); none may crash.
     void cacheRefused_data()
@@ -480,11 +509,11 @@ private Q_SLOTS:
             bytes[11] = char(bytes[11] + 1); // the version follows the 8-byte magic
         } else {
             // Rewrite the payload and its checksum, as a hostile file would:
-            // after the 8-byte magic, version, key size, key, digest and
+            // after the 8-byte magic, version, key size, key, checksum and
             // payload size, the payload starts at the next multiple of 16.
             const quint32 keySize = qFromLittleEndian<quint32>(bytes.constData() + 12);
             const qsizetype digestAt = 16 + keySize;
-            const qsizetype payloadAt = (digestAt + 40 + 15) / 16 * 16;
+            const qsizetype payloadAt = (digestAt + 16 + 15) / 16 * 16;
             QByteArray payload = bytes.mid(payloadAt);
             // Sections: size (64 bits) and bytes padded to 8; the rules
             // follow the texts, patterns and selectors.
@@ -503,8 +532,7 @@ private Q_SLOTS:
                 payload[at] = '{';
             }
             bytes = bytes.left(payloadAt) + payload;
-            const QByteArray digest = QCryptographicHash::hash(payload, QCryptographicHash::Sha256);
-            bytes.replace(digestAt, digest.size(), digest);
+            qToLittleEndian(FilterEngine::checksum(payload), bytes.data() + digestAt);
         }
         QVERIFY(!FilterEngine::fromBytes(bytes, key));
     }
