@@ -29,17 +29,21 @@ struct GenericScript {
     QString source;
 };
 
-QString hexTable(const QByteArray &table)
+// The page's form of the table: per pair, 48 bits (a and the high half of
+// b, as the page's script computes them) in eight digits of six bits, most
+// significant first, written as the characters '0' to 'p' without '\\', so
+// the literal needs no escapes. Half the size of hex: every renderer keeps
+// copies of it.
+QString pageTable(const QByteArray &table)
 {
-    // Sixteen hex digits per pair, a then b, as the page's script reads them.
-    static const char digits[] = "0123456789abcdef";
     QByteArray out;
-    out.reserve(table.size() * 2);
+    out.reserve(table.size());
     for (qsizetype i = 0; i + 8 <= table.size(); i += 8) {
-        for (const qsizetype word : {i, i + 4}) {
-            const quint32 value = qFromLittleEndian<quint32>(table.constData() + word);
-            for (int shift = 28; shift >= 0; shift -= 4)
-                out.append(digits[(value >> shift) & 0xf]);
+        const quint64 value = (quint64(qFromLittleEndian<quint32>(table.constData() + i)) << 16)
+            | (qFromLittleEndian<quint32>(table.constData() + i + 4) >> 16);
+        for (int shift = 42; shift >= 0; shift -= 6) {
+            const int digit = int((value >> shift) & 0x3f);
+            out.append(char('0' + digit + (digit >= '\\' - '0' ? 1 : 0)));
         }
     }
     return QString::fromLatin1(out);
@@ -58,7 +62,7 @@ QString ProtectionScript::genericSource(const std::shared_ptr<const FilterEngine
         cached.source = table.isEmpty() && complex.isEmpty()
             ? QString()
             : PageScript::fill(QStringLiteral("generichiding.js"),
-                               {{QStringLiteral("TABLE"), PageScript::string(hexTable(table))},
+                               {{QStringLiteral("TABLE"), PageScript::string(pageTable(table))},
                                 {QStringLiteral("COMPLEX"), PageScript::string(complex)}});
     }
     return cached.source;

@@ -47,7 +47,8 @@
     const escape = CSS.escape;
 
     // The profile's generic data: {table, complex}; the table is the sorted
-    // hash pairs (a, b), sixteen hex digits each.
+    // 48-bit hashes (a and the high half of b), eight digits of six bits
+    // each, '0' to 'p' without '\\'.
     let generic = window[shared] || null;
     let current = null;
     let table = '';
@@ -57,11 +58,11 @@
     const seen = new Set();
     const sheet = new Sheet();
 
-    function hexWord(at) {
+    function entry(at) {
         let value = 0;
         for (let i = at; i < at + 8; ++i) {
             const c = table.charCodeAt(i);
-            value = value * 16 + (c <= 57 ? c - 48 : c - 87);
+            value = value * 64 + c - (c > 92 ? 49 : 48);
         }
         return value;
     }
@@ -85,14 +86,15 @@
             h2 = (h2 << 13) | (h2 >>> 19);
             h2 = (h2 + h1) | 0;
         }
-        const a = finish(h1 ^ (h2 >>> 7)), b = finish((h2 + h1) | 0);
-        let low = 0, high = (table.length >> 4) - 1;
+        // Exact in a double: 48 bits.
+        const wanted = finish(h1 ^ (h2 >>> 7)) * 65536 + (finish((h2 + h1) | 0) >>> 16);
+        let low = 0, high = (table.length >> 3) - 1;
         while (low <= high) {
             const mid = (low + high) >> 1;
-            const x = hexWord(mid << 4), y = hexWord((mid << 4) + 8);
-            if (x === a && y === b)
+            const value = entry(mid << 3);
+            if (value === wanted)
                 return true;
-            if (x < a || (x === a && y < b))
+            if (value < wanted)
                 low = mid + 1;
             else
                 high = mid - 1;

@@ -6,8 +6,9 @@
 (function () {
     'use strict';
     const data = {
-        // Sorted hash pairs (a, b) of the single id and class selectors,
-        // sixteen hex digits each (FilterEngine::selectorHash).
+        // The single id and class selectors' sorted 48-bit hashes
+        // (FilterEngine::selectorHash: a and the high half of b), eight
+        // digits of six bits each.
         table: "@TABLE@",
         // The generic selectors that are not one id or class.
         complex: "@COMPLEX@"
