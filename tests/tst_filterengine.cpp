@@ -28,6 +28,15 @@ std::shared_ptr<const FilterEngine> engineFor(const QString &rules, const QStrin
 }
 
 // "block", "allow" or "allow-doc", and the deciding rule.
+// count lines of rule, each with %1 as its number
+QString numbered(const QString &rule, int count)
+{
+    QString lines;
+    for (int i = 0; i < count; ++i)
+        lines += rule.arg(i) + u'\n';
+    return lines;
+}
+
 QString verdict(const FilterEngine &engine, const QString &url, const QString &page, const QString &type)
 {
     const FilterEngine::Decision d = engine.decide(QUrl(url), QUrl(page), FilterEngine::typeFromName(type));
@@ -544,11 +553,8 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         const QString path = dir.path() + u"/filterengine.bin"_s;
-        QString rules;
-        for (int i = 0; i < 3000; ++i)
-            rules += u"||tracker-%1.example^$script,domain=news-%1.example|~shop-%1.example\n"_s.arg(i);
-        rules += u"##.ad\n"_s;
-        const auto built = engineFor(rules);
+        const auto built = engineFor(numbered(u"||tracker-%1.example^$script,domain=news-%1.example|~shop-%1.example"_s, 3000)
+                                     + u"##.ad\n"_s);
         QVERIFY(StoreFile::write(path, built->toBytes("key")));
         const auto loaded = FilterEngine::fromFile(path, "key");
         QVERIFY(loaded);
@@ -574,9 +580,7 @@ private Q_SLOTS:
     {
         TempDataDir dir;
         const QString path = dir.path() + u"/filterengine.bin"_s;
-        QString rules;
-        for (int i = 0; i < 40000; ++i)
-            rules += u"||t%1.tracker-network.example/pixel-%1/$image,domain=site-%1.example\n"_s.arg(i);
+        const QString rules = numbered(u"||t%1.tracker-network.example/pixel-%1/$image,domain=site-%1.example"_s, 40000);
         QVERIFY(StoreFile::write(path, engineFor(rules)->toBytes("key")));
         QVERIFY(QFileInfo(path).size() > 4 * 1024 * 1024);
         const auto loaded = FilterEngine::fromFile(path, "key");
