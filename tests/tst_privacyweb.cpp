@@ -203,6 +203,27 @@ private Q_SLOTS:
         QVERIFY2(console.filter(QStringLiteral("Uncaught")).isEmpty(), qPrintable(console.join('\n')));
     }
 
+    // WebGL's interface costs every page that makes it about 300 KB: it is
+    // patched when a page first asks a canvas for a context other than 2d,
+    // and not before.
+    void webglPatchedWhenAsked()
+    {
+        Tab tab;
+        QVERIFY(tab.load(server.url("/plain")));
+        const QString patched = QStringLiteral("String(!String(WebGLRenderingContext.prototype.getParameter).includes('[native code]'))");
+        QCOMPARE(tab.run(QStringLiteral("document.createElement('canvas').getContext('2d'); ") + patched).toString(),
+                 QStringLiteral("false"));
+        QCOMPARE(tab.run(QStringLiteral("document.createElement('canvas').getContext('webgl'); ") + patched).toString(),
+                 QStringLiteral("true"));
+        // Whether or not this machine has WebGL, the page reads the common answer.
+        QCOMPARE(tab.run("WebGLRenderingContext.prototype.getParameter.call(null, 37445)").toString(),
+                 QStringLiteral("Intel Inc."));
+        Tab offscreen;
+        QVERIFY(offscreen.load(server.url("/plain")));
+        QCOMPARE(offscreen.run(QStringLiteral("new OffscreenCanvas(4, 4).getContext('webgl'); ") + patched).toString(),
+                 QStringLiteral("true"));
+    }
+
     // The canvas read-backs change by a small amount keyed to the session and the
     // site: reads within a session agree (nothing to average away, in any tab);
     // another session or another site reads differently; the page's own canvas
