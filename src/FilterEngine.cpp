@@ -700,27 +700,19 @@ bool FilterEngine::isSimpleSelector(QByteArrayView selector)
 
 void FilterEngine::selectorHash(QStringView key, quint32 *a, quint32 *b)
 {
-    // Two 32-bit streams mixed with multiplies and rotations (cheap in
-    // JavaScript with Math.imul), finished with an avalanche step each.
-    quint32 h1 = 0x9e3779b9u ^ quint32(key.size());
-    quint32 h2 = 0x85ebca6bu;
+    // Two streams, each modulo a prime below 2^24 with a multiplier below
+    // 64: no step leaves 2^30, so a page computes them in small integers.
+    // A script engine boxes larger ones before it optimizes the function,
+    // and a page looks up every id and class it has while it loads.
+    constexpr quint64 P1 = 16777213, P2 = 16777199;
+    quint64 h1 = (0x9e3779u + quint64(key.size())) % P1;
+    quint64 h2 = (0x7f4a7cu + quint64(key.size())) % P2;
     for (const QChar c : key) {
-        h1 = (h1 ^ c.unicode()) * 0xcc9e2d51u;
-        h1 = (h1 << 15) | (h1 >> 17);
-        h2 = (h2 ^ c.unicode()) * 0x1b873593u;
-        h2 = (h2 << 13) | (h2 >> 19);
-        h2 += h1;
+        h1 = ((h1 ^ c.unicode()) * 63) % P1;
+        h2 = ((h2 ^ c.unicode()) * 61) % P2;
     }
-    const auto finish = [](quint32 h) {
-        h ^= h >> 16;
-        h *= 0x85ebca6bu;
-        h ^= h >> 13;
-        h *= 0xc2b2ae35u;
-        h ^= h >> 16;
-        return h;
-    };
-    *a = finish(h1 ^ (h2 >> 7));
-    *b = finish(h2 + h1);
+    *a = quint32(h1);
+    *b = quint32(h2);
 }
 
 QString FilterEngine::genericComplexSheet(const QStringList &excluded) const

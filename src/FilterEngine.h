@@ -145,8 +145,8 @@ public:
     QString genericComplexSheet(const QStringList &excluded = {}) const;
     // Whether a selector is one id or one class with a plain CSS name.
     static bool isSimpleSelector(QByteArrayView selector);
-    // A 64-bit hash of "#id" or ".class" in two halves, the same as the
-    // page's script computes over the UTF-16 code units.
+    // A 48-bit hash of "#id" or ".class" in two 24-bit halves, the same as
+    // the page's script computes over the UTF-16 code units.
     static void selectorHash(QStringView key, quint32 *a, quint32 *b);
 
     // The rule's text as written, and the name of the list it came from.

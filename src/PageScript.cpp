@@ -102,3 +102,8 @@ QString PageScript::boolean(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
+
+QString PageScript::withElementFeed(const QString &script)
+{
+    return source(QStringLiteral("elementfeed.js")) + QStringLiteral("\n;\n") + script;
+}

@@ -18,6 +18,9 @@ public:
     // The template with every "@NAME@" literal replaced by values[NAME].
     // Placeholders without a value stay as they are.
     static QString fill(const QString &name, const QHash<QString, QString> &values);
+    // The script behind the element feed (elementfeed.js) it takes the
+    // page's elements from.
+    static QString withElementFeed(const QString &script);
 
     // JavaScript literals, safe for any text: a quoted string (quotes,
     // backslashes, line breaks and the separators U+2028/U+2029 escaped),

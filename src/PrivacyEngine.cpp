@@ -542,13 +542,14 @@ void PrivacyEngine::onFeaturePermissionRequested(QWebEnginePage *page, const QUr
 
 QString PrivacyEngine::getAdBlockingJS() const
 {
-    return PageScript::fill(QStringLiteral("adblocking.js"), {{QStringLiteral("AD_PATTERNS"), PageScript::array(adPatterns)}});
+    return PageScript::withElementFeed(
+        PageScript::fill(QStringLiteral("adblocking.js"), {{QStringLiteral("AD_PATTERNS"), PageScript::array(adPatterns)}}));
 }
 
 QString PrivacyEngine::getTrackingProtectionJS() const
 {
-    return PageScript::fill(QStringLiteral("trackingprotection.js"),
-                            {{QStringLiteral("TRACKER_DOMAINS"), PageScript::array(trackerDomains)}});
+    return PageScript::withElementFeed(PageScript::fill(QStringLiteral("trackingprotection.js"),
+                                                        {{QStringLiteral("TRACKER_DOMAINS"), PageScript::array(trackerDomains)}}));
 }
 
 void PrivacyEngine::setFingerprintSessionKey(const QByteArray &key)

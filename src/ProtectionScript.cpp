@@ -29,18 +29,17 @@ struct GenericScript {
     QString source;
 };
 
-// The page's form of the table: per pair, 48 bits (a and the high half of
-// b, as the page's script computes them) in eight digits of six bits, most
-// significant first, written as the characters '0' to 'p' without '\\', so
-// the literal needs no escapes. Half the size of hex: every renderer keeps
-// copies of it.
+// The page's form of the table: per pair, a and b (24 bits each) in eight
+// digits of six bits, most significant first, written as the characters '0'
+// to 'p' without '\\', so the literal needs no escapes. Half the size of
+// hex: every renderer keeps copies of it.
 QString pageTable(const QByteArray &table)
 {
     QByteArray out;
     out.reserve(table.size());
     for (qsizetype i = 0; i + 8 <= table.size(); i += 8) {
-        const quint64 value = (quint64(qFromLittleEndian<quint32>(table.constData() + i)) << 16)
-            | (qFromLittleEndian<quint32>(table.constData() + i + 4) >> 16);
+        const quint64 value = (quint64(qFromLittleEndian<quint32>(table.constData() + i)) << 24)
+            | qFromLittleEndian<quint32>(table.constData() + i + 4);
         for (int shift = 42; shift >= 0; shift -= 6) {
             const int digit = int((value >> shift) & 0x3f);
             out.append(char('0' + digit + (digit >= '\\' - '0' ? 1 : 0)));
@@ -150,13 +149,14 @@ QString ProtectionScript::hidingSource(const FilterEngine *engine, const QUrl &u
         if (FilterEngine::isSimpleSelector(selector.toUtf8()))
             excluded.append(selector);
     }
-    return PageScript::fill(QStringLiteral("elementhiding.js"),
-                            {{QStringLiteral("COMPLEX"), complex},
-                             {QStringLiteral("GENERIC"), PageScript::boolean(hiding.generic)},
-                             {QStringLiteral("EXCLUDED"), PageScript::array(excluded)},
-                             {QStringLiteral("EXTRA"), PageScript::string(hiding.extra)},
-                             {QStringLiteral("HOST"), PageScript::string(hostOf(url))},
-                             {QStringLiteral("REVISION"), QString::number(revision)}});
+    return PageScript::withElementFeed(
+        PageScript::fill(QStringLiteral("elementhiding.js"),
+                         {{QStringLiteral("COMPLEX"), complex},
+                          {QStringLiteral("GENERIC"), PageScript::boolean(hiding.generic)},
+                          {QStringLiteral("EXCLUDED"), PageScript::array(excluded)},
+                          {QStringLiteral("EXTRA"), PageScript::string(hiding.extra)},
+                          {QStringLiteral("HOST"), PageScript::string(hostOf(url))},
+                          {QStringLiteral("REVISION"), QString::number(revision)}}));
 }
 
 void ProtectionScript::rebuildHiding()

@@ -199,6 +199,14 @@ private Q_SLOTS:
                  QStringLiteral("0:3"));
         tab.run("var d = document.createElement('div'); d.className = 'sponsored'; document.body.appendChild(d); true;");
         QTRY_COMPARE_WITH_TIMEOUT(tab.run("document.querySelectorAll('.sponsored').length").toInt(), 0, LoadTimeout);
+        // Inside a subtree added at once, and when an element comes to look like one.
+        tab.run("var box = document.createElement('section');"
+                " box.innerHTML = \"<div><span id='nested' class='advert-slot'>x</span><p id='kept'>y</p></div>"
+                "<img id='tracker' src='http://www.google-analytics.com/p.gif'>\";"
+                " document.body.appendChild(box); document.getElementById('keep').className = 'keep sponsored'; true;");
+        QTRY_COMPARE_WITH_TIMEOUT(tab.run("document.querySelectorAll('#nested, #tracker, #keep').length + ':' +"
+                                          " document.querySelectorAll('#kept, a.keep').length").toString(),
+                                  QStringLiteral("0:2"), LoadTimeout);
         const QStringList console = static_cast<QuietPage *>(tab.view->page())->console;
         QVERIFY2(console.filter(QStringLiteral("Uncaught")).isEmpty(), qPrintable(console.join('\n')));
     }
@@ -375,6 +383,43 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(tab.display("a"), QStringLiteral("block"), LoadTimeout);
         tab.run("history.pushState({}, '', '/hiding'); true;");
         QTRY_COMPARE_WITH_TIMEOUT(tab.display("a"), QStringLiteral("none"), LoadTimeout);
+    }
+
+    // The page looks up each id and class it has in the engine's table of
+    // hashes, as the parser adds it and when it changes: every listed name
+    // hides, however long and wherever it stands in the class attribute,
+    // and no other name does.
+    void genericHidingLooksUpEveryName()
+    {
+        const QString longName = QStringLiteral("x").repeated(5000) + QStringLiteral("-end");
+        ActiveFilters::setEngine(lists(QStringLiteral("##.listed-one\n##.listed-two\n###listed-id\n##.%1\n##.Z9_-a\n")
+                                           .arg(longName).toUtf8()));
+        server.setPage("/names", QStringLiteral(
+            "<!DOCTYPE html><html><head><meta charset='utf-8'></head><body>"
+            "<div id='a' class='listed-one'>a</div>"
+            "<div id='b' class=' plain \t listed-two\n other '>b</div>"
+            "<div id='c' class='listed-one'>c</div>"
+            "<div id='listed-id'>d</div>"
+            "<div id='e' class='%1'>e</div>"
+            "<div id='f' class='Z9_-a'>f</div>"
+            "<div id='g' class='listed-on listed-twoo LISTED-ONE z9_-a \u00e9\u4e2d\U0001F600 %1x'>g</div>"
+            "<div id='h' class='plain'>h</div>"
+            "<div id='listed-id-not'>i</div>"
+            "</body></html>").arg(longName).toUtf8());
+        Tab tab;
+        QVERIFY(tab.load(server.url("/names")));
+        for (const char *id : {"a", "b", "c", "listed-id", "e", "f"})
+            QVERIFY2(tab.display(QLatin1String(id)) == QLatin1String("none"), id);
+        for (const char *id : {"g", "h", "listed-id-not"})
+            QVERIFY2(tab.display(QLatin1String(id)) == QLatin1String("block"), id);
+        tab.run("var box = document.createElement('div'); box.innerHTML = \"<p id='j' class='listed-two'>j</p>\";"
+                " document.body.appendChild(box); document.getElementById('h').className = 'plain listed-one';"
+                " document.getElementById('listed-id-not').id = 'listed-id'; true;");
+        QTRY_COMPARE_WITH_TIMEOUT(tab.display("j"), QStringLiteral("none"), LoadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(tab.display("h"), QStringLiteral("none"), LoadTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(tab.run("getComputedStyle(document.querySelectorAll('[id=\"listed-id\"]')[1]).display").toString(),
+                                  QStringLiteral("none"), LoadTimeout);
+
     }
 
     // A page of the ad-free part of a news site (the markup of common CMS

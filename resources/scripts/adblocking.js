@@ -1,23 +1,25 @@
-// Removes elements that look like ads by their class, id, src or href, when
-// the page is parsed and when they are added later; answers fetches of ad
-// addresses with an empty response. Runs at document creation in the main
-// world. The observers fall back to the document itself: at document
-// creation there is neither a body nor a root element yet to observe.
+// Removes elements that look like ads by their class, id, src or href, as
+// the page is parsed, when they are added later and when those attributes
+// change (elementfeed.js hands them over); answers fetches of ad addresses
+// with an empty response. Runs at document creation in the main world.
 (function () {
     'use strict';
     const adPatterns = "@AD_PATTERNS@";
     // One compiled alternation instead of a scan per pattern: every element
     // of the page passes through here while it is parsed.
-    const adExpression = new RegExp(adPatterns.map(function (pattern) {
+    const alternation = adPatterns.map(function (pattern) {
         return pattern.replace(/[.*+?^${}()|[\]\\\/]/g, '\\$&');
-    }).join('|'));
+    }).join('|');
+    const adExpression = new RegExp(alternation);
+    // Attribute values match in any case, without a lower-cased copy of each.
+    const adAttribute = new RegExp(alternation, 'i');
 
     function matchesAny(text) {
         return adExpression.test(text);
     }
 
     function attributeMatches(value) {
-        return !!value && matchesAny(String(value).toLowerCase());
+        return !!value && adAttribute.test(String(value));
     }
 
     // No pattern holds a blank, so testing the values one by one finds what
@@ -45,20 +47,14 @@
         });
     }
 
+    // A document that has elements already (the script ran late) is looked
+    // through once; the feed brings every element after that.
     removeAds();
-    if (document.readyState === 'loading')
-        document.addEventListener('DOMContentLoaded', removeAds);
-
-    const observer = new MutationObserver(function (mutations) {
-        mutations.forEach(function (mutation) {
-            mutation.addedNodes.forEach(function (node) {
-                if (node.nodeType === 1 && isAdElement(node))
-                    node.remove();
-            });
-        });
-    });
-    observer.observe(document.body || document.documentElement || document,
-                     { childList: true, subtree: true });
+    function check(element) {
+        if (isAdElement(element))
+            element.remove();
+    }
+    window[Symbol.for('orvex.elements')](check, check);
 
     const savedFetch = window.fetch;
     window.fetch = function (...args) {

@@ -6,8 +6,9 @@
 // with attributes or combinators go into one constructed style sheet at
 // once. The thousands of generic selectors that name a single id or class
 // come as a table of their hashes: every id and class the page shows is
-// looked up as the parser adds it (a mutation observer runs before the
-// next paint), and only the selectors the page has are added to the sheet.
+// looked up as the parser adds it (elementfeed.js hands it over from a
+// mutation observer, which runs before the next paint), and only the
+// selectors the page has are added to the sheet.
 // The generic part is the same for every page: the profile's own script
 // (generichiding.js) hands it over, so that each tab does not carry a copy.
 // The browser runs this script again in a live page whose rules changed (a
@@ -43,58 +44,55 @@
     const replaceSync = CSSStyleSheet.prototype.replaceSync;
     const insertRule = CSSStyleSheet.prototype.insertRule;
     const adopted = Object.getOwnPropertyDescriptor(Document.prototype, 'adoptedStyleSheets');
-    const imul = Math.imul;
     const escape = CSS.escape;
 
     // The profile's generic data: {table, complex}; the table is the sorted
-    // 48-bit hashes (a and the high half of b), eight digits of six bits
-    // each, '0' to 'p' without '\\'.
+    // 48-bit hashes, a and b of 24 bits each, in eight digits of six bits,
+    // '0' to 'p' without '\\'.
     let generic = window[shared] || null;
     let current = null;
     let table = '';
     let excluded = new Set();
     let active = false;
     let base = '';
-    const seen = new Set();
+    // The ids and classes whose rule is in the sheet.
+    const added = new Set();
+    // Ids and class attributes looked up under the current table.
+    const seenIds = new Set();
+    const seenClasses = new Set();
     const sheet = new Sheet();
 
-    function entry(at) {
+    // Four digits of the table: a or b of the entry.
+    function half(at) {
         let value = 0;
-        for (let i = at; i < at + 8; ++i) {
+        for (let i = at; i < at + 4; ++i) {
             const c = table.charCodeAt(i);
             value = value * 64 + c - (c > 92 ? 49 : 48);
         }
         return value;
     }
 
-    // FilterEngine::selectorHash over the UTF-16 code units.
-    function finish(h) {
-        h ^= h >>> 16;
-        h = imul(h, 0x85ebca6b);
-        h ^= h >>> 13;
-        h = imul(h, 0xc2b2ae35);
-        h ^= h >>> 16;
-        return h >>> 0;
-    }
-    function listed(key) {
-        let h1 = (0x9e3779b9 ^ key.length) | 0, h2 = 0x85ebca6b | 0;
-        for (let i = 0; i < key.length; ++i) {
-            const c = key.charCodeAt(i);
-            h1 = imul(h1 ^ c, 0xcc9e2d51);
-            h1 = (h1 << 15) | (h1 >>> 17);
-            h2 = imul(h2 ^ c, 0x1b873593);
-            h2 = (h2 << 13) | (h2 >>> 19);
-            h2 = (h2 + h1) | 0;
+    // FilterEngine::selectorHash over the UTF-16 code units of the prefix
+    // ('#' or '.') and text[from, to): no string is made for a name that is
+    // not listed, and nearly none are. Every value stays below 2^30, a small
+    // integer to the script engine, so nothing is allocated even before the
+    // function is optimized: pages look names up while they load.
+    function listed(prefix, text, from, to) {
+        let a = (0x9e3779 + to - from + 1) % 16777213, b = (0x7f4a7c + to - from + 1) % 16777199;
+        for (let i = from - 1; i < to; ++i) {
+            const c = i < from ? prefix : text.charCodeAt(i);
+            a = ((a ^ c) * 63) % 16777213;
+            b = ((b ^ c) * 61) % 16777199;
         }
-        // Exact in a double: 48 bits.
-        const wanted = finish(h1 ^ (h2 >>> 7)) * 65536 + (finish((h2 + h1) | 0) >>> 16);
         let low = 0, high = (table.length >> 3) - 1;
         while (low <= high) {
             const mid = (low + high) >> 1;
-            const value = entry(mid << 3);
-            if (value === wanted)
+            const at = mid << 3;
+            const first = half(at);
+            const order = first !== a ? first - a : half(at + 4) - b;
+            if (order === 0)
                 return true;
-            if (value < wanted)
+            if (order < 0)
                 low = mid + 1;
             else
                 high = mid - 1;
@@ -102,32 +100,52 @@
         return false;
     }
 
-    function consider(key) {
-        if (seen.has(key))
+    function consider(prefix, text, from, to) {
+        if (!active || !listed(prefix, text, from, to))
             return;
-        seen.add(key);
-        if (!active || excluded.has(key) || !listed(key))
+        const name = text.slice(from, to);
+        const key = String.fromCharCode(prefix) + name;
+        if (added.has(key) || excluded.has(key))
             return;
-        const selector = key.charAt(0) + escape(key.slice(1));
+        added.add(key);
+        const selector = key.charAt(0) + escape(name);
         try {
             insertRule.call(sheet, selector + ' { display: none !important; }', sheet.cssRules.length);
         } catch (e) {
         }
     }
+    // The class attribute is split as classList splits it, without asking
+    // for classList: that would give every element a token list to keep.
     function look(element) {
-        if (element.id)
-            consider('#' + element.id);
-        const classes = element.classList;
-        for (let i = 0; classes && i < classes.length; ++i)
-            consider('.' + classes[i]);
+        if (!active)
+            return;
+        const id = element.id;
+        if (id && !seenIds.has(id)) {
+            seenIds.add(id);
+            consider(35, id, 0, id.length);
+        }
+        // Most elements share their class attribute with others.
+        const names = element.getAttribute('class');
+        if (!names || seenClasses.has(names))
+            return;
+        seenClasses.add(names);
+        let from = -1;
+        for (let i = 0; i <= names.length; ++i) {
+            const c = i < names.length ? names.charCodeAt(i) : 32;
+            if (c === 32 || c === 9 || c === 10 || c === 12 || c === 13) {
+                if (from >= 0)
+                    consider(46, names, from, i);
+                from = -1;
+            } else if (from < 0) {
+                from = i;
+            }
+        }
     }
     function lookInside(root) {
         look(root);
-        if (root.firstElementChild) {
-            const inside = root.querySelectorAll('[id], [class]');
-            for (let i = 0; i < inside.length; ++i)
-                look(inside[i]);
-        }
+        const inside = root.querySelectorAll('[id], [class]');
+        for (let i = 0; i < inside.length; ++i)
+            look(inside[i]);
     }
 
     function adopt() {
@@ -150,8 +168,11 @@
             replaceSync.call(sheet, base);
         } catch (e) {
         }
-        // Ids and classes seen before are looked up again under the new table.
-        seen.clear();
+        // The sheet starts again: the page's ids and classes are looked up
+        // again under the new table.
+        added.clear();
+        seenIds.clear();
+        seenClasses.clear();
         if (document.documentElement)
             lookInside(document.documentElement);
         adopt();
@@ -165,21 +186,7 @@
     window[hook] = apply;
     apply(data);
 
-    new MutationObserver(function (mutations) {
-        for (let m = 0; m < mutations.length; ++m) {
-            const mutation = mutations[m];
-            if (mutation.type === 'attributes') {
-                if (mutation.target.nodeType === 1)
-                    look(mutation.target);
-                continue;
-            }
-            const nodes = mutation.addedNodes;
-            for (let i = 0; i < nodes.length; ++i) {
-                if (nodes[i].nodeType === 1)
-                    lookInside(nodes[i]);
-            }
-        }
-    }).observe(document, { childList: true, subtree: true, attributes: true, attributeFilter: ['id', 'class'] });
+    window[Symbol.for('orvex.elements')](look, look);
     // A page that sets its own adopted sheets replaces the list: ours goes back in.
     document.addEventListener('DOMContentLoaded', adopt);
     window.addEventListener('load', adopt);

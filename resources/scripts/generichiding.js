@@ -7,7 +7,7 @@
     'use strict';
     const data = {
         // The single id and class selectors' sorted 48-bit hashes
-        // (FilterEngine::selectorHash: a and the high half of b), eight
+        // (FilterEngine::selectorHash: a and b of 24 bits each), eight
         // digits of six bits each.
         table: "@TABLE@",
         // The generic selectors that are not one id or class.

@@ -1,6 +1,7 @@
 // Removes scripts, images and frames loaded from tracking services, when the
-// page is parsed and when they are added later; refuses fetches of tracking
-// addresses. Runs at document creation in the main world.
+// page is parsed and when they are added later (elementfeed.js hands them
+// over); refuses fetches of tracking addresses. Runs at document creation in
+// the main world.
 (function () {
     'use strict';
     const trackingDomains = "@TRACKER_DOMAINS@";
@@ -23,18 +24,11 @@
 
     blockTracking();
 
-    const observer = new MutationObserver(function (mutations) {
-        mutations.forEach(function (mutation) {
-            mutation.addedNodes.forEach(function (node) {
-                if (node.nodeType === 1
-                        && (node.tagName === 'SCRIPT' || node.tagName === 'IMG' || node.tagName === 'IFRAME')
-                        && node.src && isTrackingDomain(node.src))
-                    node.remove();
-            });
-        });
+    window[Symbol.for('orvex.elements')](function (element) {
+        const tag = element.tagName;
+        if ((tag === 'SCRIPT' || tag === 'IMG' || tag === 'IFRAME') && element.src && isTrackingDomain(element.src))
+            element.remove();
     });
-    observer.observe(document.body || document.documentElement || document,
-                     { childList: true, subtree: true });
 
     const savedFetch = window.fetch;
     window.fetch = function (...args) {
