@@ -388,11 +388,12 @@ private Q_SLOTS:
     // The page looks up each id and class it has in the engine's table of
     // hashes, as the parser adds it and when it changes: every listed name
     // hides, however long and wherever it stands in the class attribute,
-    // and no other name does.
+    // and no other name does. In quirks mode too, where the page's names
+    // match in any case.
     void genericHidingLooksUpEveryName()
     {
         const QString longName = QStringLiteral("x").repeated(5000) + QStringLiteral("-end");
-        ActiveFilters::setEngine(lists(QStringLiteral("##.listed-one\n##.listed-two\n###listed-id\n##.%1\n##.Z9_-a\n")
+        ActiveFilters::setEngine(lists(QStringLiteral("##.listed-one\n##.listed-two\n###listed-id\n##.%1\n##.Z9_-a\n##.Complex-AD > span\n")
                                            .arg(longName).toUtf8()));
         server.setPage("/names", QStringLiteral(
             "<!DOCTYPE html><html><head><meta charset='utf-8'></head><body>"
@@ -420,6 +421,14 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(tab.run("getComputedStyle(document.querySelectorAll('[id=\"listed-id\"]')[1]).display").toString(),
                                   QStringLiteral("none"), LoadTimeout);
 
+        server.setPage("/quirks", "<html><body><div id='f' class='Z9_-a'>f</div>"
+                                  "<div class='Complex-AD'><span id='k'>k</span></div><p id='l'>l</p></body></html>");
+        Tab quirks;
+        QVERIFY(quirks.load(server.url("/quirks")));
+        QCOMPARE(quirks.run("document.compatMode").toString(), QStringLiteral("BackCompat"));
+        QCOMPARE(quirks.display("f"), QStringLiteral("none"));
+        QCOMPARE(quirks.display("k"), QStringLiteral("none"));
+        QCOMPARE(quirks.display("l"), QStringLiteral("block"));
     }
 
     // A page of the ad-free part of a news site (the markup of common CMS

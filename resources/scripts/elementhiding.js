@@ -100,6 +100,65 @@
         return false;
     }
 
+    // A document in quirks mode matches ids and classes in any case: its
+    // own sheets fold their names to lower case, and ours, constructed and
+    // so parsed in standards mode, must be folded here to match at all.
+    // Known once the parser has begun: null until then.
+    let quirks = null;
+    function folded(selector) {
+        let out = '', quote = '', bracket = false, name = false;
+        for (let i = 0; i < selector.length; ++i) {
+            let c = selector.charAt(i);
+            if (c === '\\') {
+                // An escaped character stays as written.
+                out += c + selector.charAt(++i);
+                continue;
+            }
+            if (quote) {
+                if (c === quote)
+                    quote = '';
+            } else if (c === '"' || c === "'") {
+                quote = c;
+            } else if (bracket) {
+                bracket = c !== ']';
+            } else if (c === '[') {
+                bracket = true;
+                name = false;
+            } else if (c === '.' || c === '#') {
+                name = true;
+            } else if (name) {
+                const code = c.charCodeAt(0);
+                if (code >= 65 && code <= 90)
+                    c = String.fromCharCode(code + 32);
+                else if (code < 128 && c !== '-' && c !== '_' && !(code >= 97 && code <= 122) && !(code >= 48 && code <= 57))
+                    name = false;
+            }
+            out += c;
+        }
+        return out;
+    }
+    function foldSheet() {
+        const rules = sheet.cssRules;
+        const count = rules.length;
+        for (let i = 0; i < count; ++i) {
+            const text = rules[i].selectorText;
+            const fold = text ? folded(text) : text;
+            if (fold === text)
+                continue;
+            try {
+                insertRule.call(sheet, fold + ' { display: none !important; }', sheet.cssRules.length);
+            } catch (e) {
+            }
+        }
+    }
+    function checkMode() {
+        if (quirks !== null || !document.documentElement)
+            return;
+        quirks = document.compatMode === 'BackCompat';
+        if (quirks)
+            foldSheet();
+    }
+
     function consider(prefix, text, from, to) {
         if (!active || !listed(prefix, text, from, to))
             return;
@@ -108,7 +167,7 @@
         if (added.has(key) || excluded.has(key))
             return;
         added.add(key);
-        const selector = key.charAt(0) + escape(name);
+        const selector = key.charAt(0) + escape(quirks ? name.toLowerCase() : name);
         try {
             insertRule.call(sheet, selector + ' { display: none !important; }', sheet.cssRules.length);
         } catch (e) {
@@ -168,6 +227,10 @@
             replaceSync.call(sheet, base);
         } catch (e) {
         }
+        if (quirks)
+            foldSheet();
+        else
+            checkMode();
         // The sheet starts again: the page's ids and classes are looked up
         // again under the new table.
         added.clear();
@@ -186,7 +249,11 @@
     window[hook] = apply;
     apply(data);
 
-    window[Symbol.for('orvex.elements')](look, look);
+    window[Symbol.for('orvex.elements')](function (element) {
+        if (quirks === null)
+            checkMode();
+        look(element);
+    }, look);
     // A page that sets its own adopted sheets replaces the list: ours goes back in.
     document.addEventListener('DOMContentLoaded', adopt);
     window.addEventListener('load', adopt);
