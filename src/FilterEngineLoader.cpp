@@ -32,12 +32,15 @@ void inBackground()
 #endif
 }
 
+// read(limit) reserves the whole limit before it reads: 256 MiB of address
+// space for each list on every start.
 QByteArray readFile(const QString &path, qint64 limit)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    return f.read(limit);
+    const qint64 size = f.size();
+    return size > 0 && size <= limit ? f.read(size) : f.read(limit);
 }
 }
 
