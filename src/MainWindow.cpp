@@ -14,6 +14,7 @@
 #include "HistoryDialog.h"
 #include "IconFactory.h"
 #include "LoginDialog.h"
+#include "MemoryTrimmer.h"
 #include "PasswordDialog.h"
 #include "PopupWindow.h"
 #include "PlainMessageBox.h"
@@ -650,6 +651,7 @@ void MainWindow::onCloseTab(int index)
     tabWidget->removeTab(index);
     page->deleteLater();
     saveSession();
+    MemoryTrimmer::instance()->schedule();
 }
 
 void MainWindow::onReopenClosedTab()
@@ -866,6 +868,7 @@ void MainWindow::onBrowserTitleChanged(const QString &title)
 
 void MainWindow::onBrowserLoadFinished(bool ok)
 {
+    MemoryTrimmer::instance()->schedule();
     auto *tab = qobject_cast<BrowserWindow *>(sender());
     // A private window leaves no trace in the history.
     if (!tab || !ok || isPrivate())
