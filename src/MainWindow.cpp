@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AccountSyncManager.h"
+#include "ActiveFilters.h"
 #include "BookmarksDialog.h"
 #include "BrowserWindow.h"
 #include "ClosedTabs.h"
@@ -92,6 +93,10 @@ MainWindow::MainWindow(QWidget *parent)
     // Before any tab: the lists load in the background while the built-in
     // host lists block.
     contentBlocker = new ContentBlocker(QString(), QString(), this);
+    // New lists reach every open page: a first start builds them while the
+    // restored tabs load.
+    connect(ActiveFilters::instance(), &ActiveFilters::engineChanged, MemoryTrimmer::instance(),
+            &MemoryTrimmer::schedule);
     dataManager = new DataManager(this);
     downloadManager = new DownloadManager(this);
     searchManager = new SearchManager(this);
