@@ -610,6 +610,8 @@ void MainWindow::onNewTab()
         tab->loadUrl(QUrl(homePage()));
     else
         tab->showVPNWarning();
+    // As in every browser: a new tab is for typing an address.
+    onFocusAddressBar();
 }
 
 void MainWindow::openUrls(const QList<QUrl> &urls)
@@ -807,7 +809,12 @@ void MainWindow::showPageAddress(const QString &address)
 {
     if (urlBar->hasFocus() && urlBar->isModified())
         return;
+    // Text selected whole (or none, in a new tab) comes selected whole, or
+    // the first key typed would add to it.
+    const bool whole = urlBar->hasFocus() && urlBar->selectedText() == urlBar->text();
     urlBar->setText(address);
+    if (whole)
+        urlBar->selectAll();
 }
 
 void MainWindow::onBrowserUrlChanged(const QUrl &url)

@@ -645,6 +645,17 @@ private Q_SLOTS:
         QCOMPARE(w->addressBar()->text(), QStringLiteral("half typed"));
         QTest::keyClick(w->addressBar(), Qt::Key_Escape);
         QCOMPARE(w->addressBar()->text(), w->currentBrowser()->url().toString());
+
+        // A new tab is for typing an address: what the user types replaces
+        // the home page's, whether that arrived before or not.
+        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
+        QTRY_COMPARE(w->tabs()->count(), 3);
+        QVERIFY(w->addressBar()->hasFocus());
+        QTRY_VERIFY(!w->currentBrowser()->url().isEmpty());
+        QTest::keyClicks(w->addressBar(), page("/b"));
+        QCOMPARE(w->addressBar()->text(), page("/b"));
+        QTest::keyClick(w->addressBar(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(loaded(w->currentBrowser(), QStringLiteral("Page B")), Slow);
     }
 
     // What pages ask of the browser: full screen for a view, credentials,
