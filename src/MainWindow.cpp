@@ -477,6 +477,9 @@ QUrl MainWindow::addressFromText(const QString &input)
     const QRegularExpressionMatch m = hostForm.match(text);
     const QString host = m.captured(1);
     const QString portText = m.captured(2);
+    // Names under localhost are the machine itself, as localhost is.
+    const bool localName = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive);
     bool named = false;
     if (m.hasMatch()) {
         if (!portText.isEmpty()) {
@@ -485,14 +488,13 @@ QUrl MainWindow::addressFromText(const QString &input)
                 return QUrl();
             named = true;
         } else {
-            named = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || isIpLiteral(host);
+            named = localName || isIpLiteral(host);
         }
     }
     if (!named && !text.contains(QLatin1Char('.')))
         return QUrl();
     // Local hosts and bare IP addresses rarely have a certificate for their name.
-    const bool local = m.hasMatch()
-        && (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || isIpLiteral(host));
+    const bool local = m.hasMatch() && (localName || isIpLiteral(host));
     const QUrl url(QString::fromLatin1(local ? "http://" : "https://") + text, QUrl::TolerantMode);
     return url.isValid() && !url.host().isEmpty() ? url : QUrl();
 }

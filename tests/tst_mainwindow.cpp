@@ -385,6 +385,8 @@ private Q_SLOTS:
         QTest::newRow("upper-case scheme") << "HTTPS://Example.org" << "https://example.org";
         QTest::newRow("localhost") << "localhost" << "http://localhost";
         QTest::newRow("localhost with port and path") << "localhost:8080/x" << "http://localhost:8080/x";
+        QTest::newRow("name under localhost") << "news.localhost:8099/a" << "http://news.localhost:8099/a";
+        QTest::newRow("name ending in localhost") << "mylocalhost.org" << "https://mylocalhost.org";
         QTest::newRow("ip and port") << "127.0.0.1:3000" << "http://127.0.0.1:3000";
         QTest::newRow("ipv6 and port") << "[::1]:8080" << "http://[::1]:8080";
         QTest::newRow("host and port") << "intranet:8443/login" << "https://intranet:8443/login";
