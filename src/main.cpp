@@ -82,6 +82,9 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
+        // Takes the keyboard where no window manager gives it (a bare X
+        // server, a kiosk session).
+        window.activateWindow();
         QObject::connect(&instance, &SingleInstance::urlsReceived, &window, [&window](const QStringList &received) {
             QList<QUrl> handed;
             for (const QString &text : received) {
@@ -94,6 +97,10 @@ int main(int argc, char *argv[])
             if (handed.isEmpty() && received.isEmpty())
                 window.onNewTab();
             window.openUrls(handed);
+            // What another start asked for comes to the front, as in any browser.
+            window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+            window.raise();
+            window.activateWindow();
         });
         if (!command.urls.isEmpty())
             window.openUrls(command.urls);
