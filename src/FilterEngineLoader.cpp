@@ -9,9 +9,6 @@
 #include <QStandardPaths>
 #include <QtEndian>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -131,14 +128,10 @@ std::shared_ptr<const FilterEngine> FilterEngineLoader::loadOrBuild(const QList<
         qWarning() << "FilterEngineLoader: could not write the cache" << cacheFile;
         return engine;
     }
-    // Decide from the file's pages, as the next start will, and give the
-    // compiled copy back to the system.
-    if (std::shared_ptr<const FilterEngine> mapped = FilterEngine::fromFile(cacheFile, key)) {
+    // Decide from the file's pages, as the next start will. The compiled
+    // copy's pages go back to the system with the browser's next trim
+    // (MemoryTrimmer), which new lists schedule.
+    if (std::shared_ptr<const FilterEngine> mapped = FilterEngine::fromFile(cacheFile, key))
         engine = mapped;
-        sources.clear();
-#ifdef __GLIBC__
-        malloc_trim(0);
-#endif
-    }
     return engine;
 }
